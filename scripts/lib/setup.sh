@@ -1,0 +1,28 @@
+# Shared by the scripts: package installation and the CMake build.
+
+# Debian packages the build, the tests and the window need.
+ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+
+install_missing_packages() {
+    local missing=()
+    for package in "${ORVANTE_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "Please install as root: ${missing[*]}" >&2; exit 1; }
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    local dir="$1"
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir"
+}

@@ -1,0 +1,276 @@
+#include "serial/port_list.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+#include <vector>
+
+namespace orvante::serial {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxLinkedPort = 255;      // highest n of a COM<n> link in the ports directory
+constexpr int kFamilyMembers = 32;       // kernel numbers 0..31 of a family get fixed numbers
+constexpr int kFirstOtherHardware = 97;  // first number of the hardware outside the families
+
+struct TtyFamily {
+    std::string_view prefix;
+    int firstPort;
+};
+constexpr std::array<TtyFamily, 3> kFamilies = {{{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}}};
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A decimal number written without sign or leading zeros, as the kernel and our links
+// write them; nothing for anything else or a value above `limit`.
+std::optional<int> ParsePlainNumber(std::string_view text, int limit) {
+    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit) ||
+        (text.size() > 1 && text.front() == '0')) {
+        return std::nullopt;
+    }
+    int value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    if (value > limit) return std::nullopt;
+    return value;
+}
+
+// The n of a ports-directory entry named COM<n>.
+std::optional<int> LinkedPortNumber(std::string_view name) {
+    if (!name.starts_with("COM")) return std::nullopt;
+    const auto n = ParsePlainNumber(name.substr(3), kMaxLinkedPort);
+    if (!n || *n < 1) return std::nullopt;
+    return n;
+}
+
+// What the list shows for a linked device: its path below /dev ("pts/3", "ttyUSB0"),
+// or its file name when it lives elsewhere.
+std::string DisplayNameOf(const fs::path& device) {
+    const fs::path relative = device.lexically_relative("/dev");
+    if (!relative.empty() && *relative.begin() != "..") return relative.string();
+    return device.filename().string();
+}
+
+// Calls `visit` for each entry of `dir`; a missing or unreadable directory has none.
+// (The error-code forms throughout: a directory that changes under us must not throw.)
+template <typename Visit>
+void ForEachEntry(const std::string& dir, Visit visit) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        visit(*it);
+    }
+}
+
+void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
+    ForEachEntry(portsDir, [map](const fs::directory_entry& entry) {
+        const auto number = LinkedPortNumber(entry.path().filename().string());
+        std::error_code ec;
+        if (!number || !entry.is_symlink(ec)) return;
+        // canonical() follows every link and fails for a dangling one.
+        const fs::path device = fs::canonical(entry.path(), ec);
+        if (ec) return;
+        (*map)[*number] = PortEntry{entry.path().string(), DisplayNameOf(device)};
+    });
+}
+
+std::string ReadFirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+// 8250 drivers register a fixed set of ttyS ports whether or not a UART answers; the
+// ones without hardware report the UART type 0 (unknown).
+bool HasRealUart(const fs::path& ttyDir) {
+    std::error_code ec;
+    if (!fs::exists(ttyDir / "type", ec)) return false;
+    const std::string type = ReadFirstLine(ttyDir / "type");
+    return !type.empty() && type != "0";
+}
+
+bool IsSerialHardware(const fs::path& ttyDir, std::string_view name) {
+    std::error_code ec;
+    if (!fs::exists(ttyDir / "device", ec)) return false;  // virtual consoles, ptmx, ...
+    if (name.starts_with("ttyS") && ParsePlainNumber(name.substr(4), INT_MAX)) {
+        return HasRealUart(ttyDir);
+    }
+    return true;
+}
+
+// Orders "ttyAMA2" before "ttyAMA10": by the name without its trailing number, then by
+// the number.
+bool NaturalLess(std::string_view a, std::string_view b) {
+    const auto split = [](std::string_view s) {
+        std::size_t digits = s.size();
+        while (digits > 0 && IsDigit(s[digits - 1])) --digits;
+        const std::string_view number = s.substr(digits);
+        return std::make_tuple(s.substr(0, digits), number.size(), number);
+    };
+    return split(a) < split(b);
+}
+
+std::vector<std::string> SerialHardwareNames(const std::string& sysClassTty) {
+    std::vector<std::string> names;
+    ForEachEntry(sysClassTty, [&names](const fs::directory_entry& entry) {
+        std::string name = entry.path().filename().string();
+        if (IsSerialHardware(entry.path(), name)) names.push_back(std::move(name));
+    });
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return names;
+}
+
+PortEntry HardwareEntry(const std::string& name) {
+    return PortEntry{"/dev/" + name, name};
+}
+
+void AddHardwarePorts(const std::string& sysClassTty, DeviceMap* map) {
+    std::vector<std::string> others;
+    for (std::string& name : SerialHardwareNames(sysClassTty)) {
+        if (const auto number = HardwarePortNumber(name)) {
+            map->try_emplace(*number, HardwareEntry(name));  // a linked port keeps its number
+        } else {
+            others.push_back(std::move(name));
+        }
+    }
+    int next = kFirstOtherHardware;
+    for (const std::string& name : others) {
+        while (map->contains(next)) ++next;
+        map->emplace(next, HardwareEntry(name));
+    }
+}
+
+// The number at the start of `text` read as strtod reads a decimal one, but in the
+// C locale whatever the process locale is, and without hex, "inf" or "nan".
+struct DecimalNumber {
+    bool negative = false;
+    std::string digits;           // integer and fraction digits, without the point
+    long long pointPosition = 0;  // digits before the point, after applying the exponent
+};
+
+void SkipSpaces(std::string_view* text) {
+    constexpr std::string_view kSpaces = " \t\n\v\f\r";
+    while (!text->empty() && kSpaces.find(text->front()) != std::string_view::npos) {
+        text->remove_prefix(1);
+    }
+}
+
+bool TakeSign(std::string_view* text) {
+    if (text->empty() || (text->front() != '+' && text->front() != '-')) return false;
+    const bool negative = text->front() == '-';
+    text->remove_prefix(1);
+    return negative;
+}
+
+std::string_view TakeDigits(std::string_view* text) {
+    std::size_t n = 0;
+    while (n < text->size() && IsDigit((*text)[n])) ++n;
+    const std::string_view digits = text->substr(0, n);
+    text->remove_prefix(n);
+    return digits;
+}
+
+// The exponent after the mantissa, 0 when there is none. Its size is capped: anything
+// beyond the cap already drives the result to 0 or to the limit of int.
+long long TakeExponent(std::string_view text) {
+    if (text.empty() || (text.front() != 'e' && text.front() != 'E')) return 0;
+    text.remove_prefix(1);
+    const bool negative = TakeSign(&text);
+    const std::string_view digits = TakeDigits(&text);
+    long long value = 0;
+    for (char d : digits) value = std::min(value * 10 + (d - '0'), 1'000'000LL);
+    return negative ? -value : value;
+}
+
+std::optional<DecimalNumber> ReadDecimal(std::string_view text) {
+    DecimalNumber number;
+    SkipSpaces(&text);
+    number.negative = TakeSign(&text);
+    const std::string_view whole = TakeDigits(&text);
+    std::string_view fraction;
+    if (!text.empty() && text.front() == '.') {
+        text.remove_prefix(1);
+        fraction = TakeDigits(&text);
+    }
+    if (whole.empty() && fraction.empty()) return std::nullopt;
+    number.digits.append(whole).append(fraction);
+    number.pointPosition = static_cast<long long>(whole.size()) + TakeExponent(text);
+    return number;
+}
+
+// The integer part of the number, saturated at the limits of int.
+int TruncateToInt(const DecimalNumber& number) {
+    const long long limit = number.negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long value = 0;
+    for (long long i = 0; i < number.pointPosition; ++i) {
+        const std::size_t index = static_cast<std::size_t>(i);
+        if (index >= number.digits.size() && value == 0) break;  // only zeros are left
+        const int digit = index < number.digits.size() ? number.digits[index] - '0' : 0;
+        value = value * 10 + digit;
+        if (value >= limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int>(number.negative ? -value : value);
+}
+
+}  // namespace
+
+std::string PortsDirectory() {
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
+        return std::string(runtimeDir) + "/orvante/ports";
+    }
+    return "/tmp/orvante-" + std::to_string(::getuid()) + "/ports";
+}
+
+DeviceMap ScanDeviceMap(const std::string& portsDir, const std::string& sysClassTty) {
+    DeviceMap map;
+    AddLinkedPorts(portsDir, &map);
+    AddHardwarePorts(sysClassTty, &map);
+    return map;
+}
+
+DeviceMap ScanDeviceMap() {
+    return ScanDeviceMap(PortsDirectory(), "/sys/class/tty");
+}
+
+std::optional<int> HardwarePortNumber(std::string_view kernelName) {
+    for (const TtyFamily& family : kFamilies) {
+        if (!kernelName.starts_with(family.prefix)) continue;
+        const auto k = ParsePlainNumber(kernelName.substr(family.prefix.size()), INT_MAX);
+        if (k && *k < kFamilyMembers) return family.firstPort + *k;
+    }
+    return std::nullopt;
+}
+
+std::string PortItemText(int number, const PortEntry& entry) {
+    return "COM" + std::to_string(number) + " (" + entry.displayName + ")";
+}
+
+int PortNumberFromName(std::string_view text) {
+    if (text.size() <= 3) return 0;
+    const auto number = ReadDecimal(text.substr(3));
+    return number ? TruncateToInt(*number) : 0;
+}
+
+int BaudRateTable(int index) {
+    static constexpr std::array<int, kBaudRateCount> kRates = {
+        300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 43000, 56000, 57600, 115200, 230400};
+    if (index < 0 || index >= kBaudRateCount) return 0;
+    return kRates[static_cast<std::size_t>(index)];
+}
+
+}  // namespace orvante::serial

@@ -1,0 +1,119 @@
+// CSerialChannel: the console's one connection to a serial port. It opens and
+// configures the port, and runs a monitor thread that waits at once for a stop
+// request, for the port and for frames to send; it hands every received byte to its
+// owner window and writes queued frames whole and in order.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/event_fd.h"
+#include "serial/line_settings.h"
+#include "serial/port_device.h"
+#include "serial/serial_owner.h"
+#include "serial/sys_error.h"
+
+namespace orvante::serial {
+
+// Comm event mask bits, as the window logic gives them to OpenPort.
+inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
+inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
+inline constexpr std::uint32_t EV_CTS = 0x0008;
+inline constexpr std::uint32_t EV_BREAK = 0x0040;
+inline constexpr std::uint32_t EV_ERR = 0x0080;
+inline constexpr std::uint32_t EV_RING = 0x0100;
+
+// The box text of a failed port call.
+std::string ComposePortError(const std::string& callName, const SysError& error, int port);
+inline constexpr const char* kPortErrorCaption = "Application Error";
+inline constexpr const char* kPortNotOpenText = "请先打开串口!\n";
+
+// Turns a port number into the device path to open; nothing when there is no such port.
+using PortResolver = std::function<std::optional<std::string>(int port)>;
+// The default: the machine's device map (ports directory, then serial hardware).
+std::optional<std::string> ResolvePortFromDeviceMap(int port);
+
+class CSerialChannel {
+public:
+    explicit CSerialChannel(PortResolver resolver = ResolvePortFromDeviceMap);
+    virtual ~CSerialChannel();
+    CSerialChannel(const CSerialChannel&) = delete;
+    CSerialChannel& operator=(const CSerialChannel&) = delete;
+
+    // Window thread. Ends a running monitor first, then opens and configures the port.
+    // False when the device cannot be opened; true when it is open, also when a
+    // configuration step failed (that step's error box has then been shown).
+    bool OpenPort(SerialOwner* owner, int portNumber, int baud, char parity, int dataBits,
+                  int stopBits, std::uint32_t commMask, int sendBufferSize);
+    // Window thread, after a successful OpenPort. True when the monitor was started.
+    bool StartMonitor();
+    // Asks the monitor to close the port and end; returns at once.
+    void StopMonitor();
+    // Any thread. Queues a whole frame; frames are written in the order queued. With no
+    // open port it shows "请先打开串口!\n" and queues nothing.
+    void QueueSend(const std::uint8_t* bytes, std::size_t length);
+
+    // Whether the channel holds an open port (any thread).
+    bool IsPortOpen() const { return m_bPortOpen.load(); }
+    bool IsMonitorRunning() const { return m_bMonitorRunning.load(); }
+    int PortNumber() const { return m_nComPort; }
+
+    // The channel's own error box, on whichever thread met the failure.
+    void ShowPortError(const std::string& callName, const SysError& error);
+
+private:
+    // The monitor thread and its steps.
+    void MonitorThread();
+    enum class Step { kGoOn, kEnd };
+    Step OnPortEvent(short revents);
+    Step OnSendRequest();
+    bool DrainInput(std::vector<SerialMessage>& messages, SysError* error);
+    Step WritePending();
+    void AppendMaskNotifications(std::vector<SerialMessage>& messages) const;
+    void Deliver(std::vector<SerialMessage> messages);
+    void CloseOnStop();
+    void CloseOnDeviceLoss(const std::string& callName, const SysError& error);
+
+    // Steps of OpenPort.
+    void EndMonitor();
+    void ResetEvents();
+    bool ConfigurePort(const std::string& definition);
+    void ClosePort();
+
+    void RequestStop();
+
+    PortResolver m_resolver;
+    SerialOwner* m_pOwnerWnd = nullptr;
+    int m_nComPort = 0;
+    std::uint32_t m_dwCommMask = 0;
+    int m_nSendBufferSize = 0;
+    LineSettings m_lineState;
+
+    std::recursive_mutex m_csPort;  //!< Protects m_port and its configuration
+    PortDevice m_port;
+    std::atomic<bool> m_bPortOpen{false};  // m_port is open; read by QueueSend on any thread
+
+    // Manual-reset events, waited on in this order: stop, port, send.
+    EventFd m_stopEvent;
+    EventFd m_sendEvent;
+    std::atomic<bool> m_bStopRequested{false};
+
+    std::mutex m_csQueue;  //!< Protects m_queuedFrames
+    std::deque<std::vector<std::uint8_t>> m_queuedFrames;
+
+    // Monitor-thread state: the frame being written and how much of it has gone.
+    std::deque<std::vector<std::uint8_t>> m_writing;
+    std::size_t m_writeOffset = 0;
+
+    std::thread m_monitorThread;
+    std::atomic<bool> m_bMonitorRunning{false};
+};
+
+}  // namespace orvante::serial

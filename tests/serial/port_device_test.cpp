@@ -1,0 +1,164 @@
+#include "serial/port_device.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "tests/support/pty_pair.h"
+#include "tests/support/termios_probe.h"
+#include "tests/support/wait.h"
+
+namespace orvante::serial {
+namespace {
+
+using test::ProbedTermios;
+using test::PtyPair;
+
+class PortDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SysError error;
+        ASSERT_TRUE(port_.Open(pair_.SlavePath(), &error)) << error.text;
+    }
+
+    // Applies raw mode with `settings` through the port layer, then reads what reached
+    // the tty from the other side of the pair.
+    ProbedTermios ApplyAndProbe(const LineSettings& settings) {
+        KernelTermios current;
+        SysError error;
+        EXPECT_TRUE(port_.GetState(&current, &error)) << error.text;
+        EXPECT_TRUE(port_.SetState(MakeRawTermios(current, settings), &error)) << error.text;
+        ProbedTermios probed{};
+        EXPECT_TRUE(test::ProbeTermios(pair_.MasterFd(), &probed));
+        return probed;
+    }
+
+    PtyPair pair_;
+    PortDevice port_;
+};
+
+TEST_F(PortDeviceTest, RawModeReachesTheTty) {
+    LineSettings settings;
+    settings.baudRate = 9600;
+    const ProbedTermios t = ApplyAndProbe(settings);
+    EXPECT_EQ(t.lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.iflag & (ICRNL | IXON | INLCR | ISTRIP), 0u);
+    EXPECT_EQ(t.oflag & OPOST, 0u);
+    EXPECT_EQ(t.cflag & (CLOCAL | CREAD), static_cast<std::uint32_t>(CLOCAL | CREAD));
+    EXPECT_EQ(t.vmin, 1);
+    EXPECT_EQ(t.vtime, 0);
+}
+
+// A pty forces 8 data bits without parity, so only the rate and the stop bits show here.
+TEST_F(PortDeviceTest, ArbitraryRatesAndStopBitsReachTheTty) {
+    for (int baud : {300, 9600, 43000, 56000, 230400}) {
+        for (int stopBits : {1, 2}) {
+            SCOPED_TRACE(std::to_string(baud) + " baud, stop bits " + std::to_string(stopBits));
+            LineSettings settings;
+            settings.baudRate = baud;
+            settings.stopBits = stopBits;
+            const ProbedTermios t = ApplyAndProbe(settings);
+            EXPECT_TRUE(t.arbitraryRate);
+            EXPECT_EQ(t.ospeed, static_cast<std::uint32_t>(baud));
+            EXPECT_EQ(t.ispeed, static_cast<std::uint32_t>(baud));
+            EXPECT_EQ((t.cflag & CSTOPB) != 0, stopBits == 2);
+        }
+    }
+}
+
+TEST_F(PortDeviceTest, SecondOpenIsRefusedUntilTheFirstCloses) {
+    PortDevice second;
+    SysError error;
+    EXPECT_FALSE(second.Open(pair_.SlavePath(), &error));
+    EXPECT_EQ(error.code, EBUSY);
+    EXPECT_FALSE(second.IsOpen());
+
+    port_.Close();
+    EXPECT_TRUE(second.Open(pair_.SlavePath(), &error)) << error.text;
+}
+
+TEST(PortDeviceOpen, MissingDeviceFailsWithItsError) {
+    PortDevice port;
+    SysError error;
+    EXPECT_FALSE(port.Open("/dev/orvante-no-such-tty", &error));
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_FALSE(error.text.empty());
+}
+
+TEST_F(PortDeviceTest, BytesPassBothWays) {
+    const std::vector<std::uint8_t> out = {0x55, 0x00, 0xFF, '\r', '\n', 0x11, 0x13};
+    SysError error;
+    ASSERT_EQ(port_.Write(out.data(), out.size(), &error), static_cast<ssize_t>(out.size()));
+    EXPECT_EQ(pair_.Read(out.size()), out);
+
+    const std::vector<std::uint8_t> in = {0x71, 0x03, 0x7F, 0x0D, 0x04};
+    pair_.Write(in);
+    ASSERT_TRUE(test::WaitFor([&] { return port_.InputCount() == in.size(); }));
+    std::vector<std::uint8_t> got(16);
+    const ssize_t n = port_.Read(got.data(), got.size(), &error);
+    ASSERT_EQ(n, static_cast<ssize_t>(in.size()));
+    got.resize(static_cast<std::size_t>(n));
+    EXPECT_EQ(got, in);
+    EXPECT_EQ(port_.Read(got.data(), got.size(), &error), 0) << "nothing more is waiting";
+}
+
+TEST_F(PortDeviceTest, HangUpReadsAsLostDevice) {
+    pair_.CloseMaster();
+    std::uint8_t byte = 0;
+    SysError error;
+    ssize_t result = 0;
+    ASSERT_TRUE(test::WaitFor([&] { return (result = port_.Read(&byte, 1, &error)) != 0; }));
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(error.IsDeviceLost()) << error.code << " " << error.text;
+}
+
+// --- The kernel's exclusive flag, which only an unprivileged process sees ----------
+
+constexpr uid_t kNobody = 65534;
+enum ChildExit { kCannotDropRoot = 120, kCannotExecAccess = 121, kCannotExec = 122 };
+
+// Runs the probe on `path`, as nobody when `asNobody`; returns its wait status.
+int RunProbe(const std::string& path, bool asNobody) {
+    std::string program = ORVANTE_PORT_OPEN_PROBE;
+    std::string argument = path;
+    char* const argv[] = {program.data(), argument.data(), nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only system calls between fork and exec.
+        if (asNobody &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(kCannotDropRoot);
+        }
+        execv(argv[0], argv);
+        _exit(errno == EACCES ? kCannotExecAccess : kCannotExec);
+    }
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST(PortDeviceExclusive, PlainOpensAreRefusedWhileHeld) {
+    PtyPair pair;
+    const bool asRoot = geteuid() == 0;
+    if (asRoot) {
+        if (getpwuid(kNobody) == nullptr) GTEST_SKIP() << "no user 65534 (nobody)";
+        ASSERT_EQ(fchown(pair.SlaveFd(), kNobody, kNobody), 0);
+    }
+    const int status = RunProbe(pair.SlavePath(), asRoot);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    const int code = WEXITSTATUS(status);
+    if (code == kCannotDropRoot) GTEST_SKIP() << "cannot switch to user nobody";
+    if (code == kCannotExecAccess) GTEST_SKIP() << "nobody may not run " ORVANTE_PORT_OPEN_PROBE;
+    EXPECT_EQ(code, 0) << "port_open_probe: 3 port not opened, 4 plain open allowed, "
+                          "5 plain open failed otherwise, 6 reopen failed";
+}
+
+}  // namespace
+}  // namespace orvante::serial

@@ -1,0 +1,118 @@
+// The in-memory window backend for tests: controls are plain records, message boxes
+// are recorded and answered from a script, timers and file dialogs are driven by the
+// test, and the test's own thread is the window thread, pumping deliveries.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ui/delivery_queue.h"
+#include "ui/framework.h"
+
+namespace orvante::test {
+
+struct FakeControl {
+    std::string text;
+    std::vector<std::string> items;
+    int curSel = -1;
+    bool sorted = false;
+    int check = 0;
+    bool enabled = true;
+    bool visible = true;
+    int limit = 0;  // 0: no limit
+    ui::IconId icon = ui::IconId::kNone;
+};
+
+struct RecordedBox {
+    std::string text;
+    std::string caption;  // empty for boxes captioned with the application name
+    ui::BoxButtons buttons;
+    ui::BoxIcon icon;
+    bool owned;  // over the window (true) or with no owner (false)
+    bool onWindowThread;
+};
+
+class FakeWindow final : public ui::Window {
+public:
+    FakeWindow();
+
+    // Test side: set-up and inspection.
+    FakeControl& Control(int id);
+    void MakeSortedCombo(int id) { Control(id).sorted = true; }
+    // The answer of the next box (then IDOK for OK boxes and IDYES for Yes/No boxes).
+    void AnswerNextBox(int answer);
+    std::vector<RecordedBox> Boxes() const;
+    void ClearBoxes();
+    void AnswerNextFileDialog(std::optional<std::string> path);
+    std::optional<int> TimerPeriod(int timerId) const;  // nothing when not running
+    void FireTimer(int timerId);                        // as if the period had passed
+    // The operator's actions.
+    void Click(int id);
+    void SelectItem(int id, int index);
+    // Typing: like SetText, but cut at the control's limit, as the edit would.
+    void Type(int id, const std::string& text);
+    std::optional<int> EndResult() const { return endResult_; }
+
+    // Runs what other threads delivered; returns how many tasks ran.
+    std::size_t Pump() { return queue_.RunPending(); }
+    // Waits, without running it, until another thread has delivered something.
+    bool WaitForDelivery(std::chrono::milliseconds timeout) { return queue_.WaitForTask(timeout); }
+    // Pumps until `condition` holds or the timeout passes; returns whether it holds.
+    bool PumpUntil(const std::function<bool()>& condition,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // ui::Window
+    void SetEvents(ui::WindowEvents* events) override { events_ = events; }
+    std::string GetText(int id) const override;
+    void SetText(int id, const std::string& text) override;
+    std::size_t TextLength(int id) const override;
+    void AppendText(int id, const std::string& text) override;
+    void LimitText(int id, int characters) override;
+    void EnableControl(int id, bool enable) override;
+    bool IsControlEnabled(int id) const override;
+    void ShowControl(int id, bool show) override;
+    bool IsControlVisible(int id) const override;
+    void SetIcon(int id, ui::IconId icon) override;
+    void ResetContent(int id) override;
+    int AddString(int id, const std::string& text) override;
+    int GetCount(int id) const override;
+    std::string GetItemText(int id, int index) const override;
+    void SetCurSel(int id, int index) override;
+    int GetCurSel(int id) const override;
+    int GetCheck(int id) const override;
+    void SetCheck(int id, int state) override;
+    int MessageBox(const std::string& text, ui::BoxButtons buttons) override;
+    int MessageBoxNoOwner(const std::string& text, const std::string& caption,
+                          ui::BoxButtons buttons, ui::BoxIcon icon) override;
+    void SetTimer(int timerId, int milliseconds) override;
+    void KillTimer(int timerId) override;
+    std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions& options) override;
+    std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions& options) override;
+    void EndDialog(int result) override { endResult_ = result; }
+    ui::WindowThread& Thread() override { return queue_; }
+
+private:
+    const FakeControl* Find(int id) const;
+    int RecordBox(RecordedBox box);
+    std::optional<std::string> NextFileAnswer();
+
+    ui::DeliveryQueue queue_;
+    ui::WindowEvents* events_ = nullptr;
+    std::map<int, FakeControl> controls_;
+    std::map<int, int> timers_;
+    std::optional<int> endResult_;
+
+    mutable std::mutex boxMutex_;  //!< Protects boxes_, boxAnswers_ and fileAnswers_
+    std::vector<RecordedBox> boxes_;
+    std::deque<int> boxAnswers_;
+    std::deque<std::optional<std::string>> fileAnswers_;
+};
+
+}  // namespace orvante::test

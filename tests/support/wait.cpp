@@ -1,0 +1,16 @@
+#include "tests/support/wait.h"
+
+#include <thread>
+
+namespace orvante::test {
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace orvante::test

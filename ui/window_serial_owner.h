@@ -1,0 +1,51 @@
+// The serial channel's owner, seen from the window: messages from the monitor are
+// handled on the window thread, and the channel's boxes go through the window layer.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "serial/serial_owner.h"
+#include "ui/framework.h"
+
+namespace orvante::ui {
+
+class WindowSerialOwner final : public serial::SerialOwner {
+public:
+    using Handler = std::function<void(const serial::SerialMessage&)>;
+
+    WindowSerialOwner(Window& window, Handler handler)
+        : window_(window), handler_(std::move(handler)) {}
+
+    void SendSerialMessages(std::vector<serial::SerialMessage> messages,
+                            const std::function<bool()>& abandon) override {
+        // The task owns its messages: it may run after the monitor stopped waiting.
+        auto owned =
+            std::make_shared<const std::vector<serial::SerialMessage>>(std::move(messages));
+        window_.Thread().SendUnlessAbandoned(
+            [handler = handler_, owned] {
+                for (const auto& message : *owned) handler(message);
+            },
+            abandon);
+    }
+    void WaitServingDeliveries(const std::function<bool()>& done) override {
+        window_.Thread().WaitServing(done);
+    }
+    void WakeWaiter() override { window_.Thread().Wake(); }
+    void ShowStopBox(const std::string& text, const std::string& caption) override {
+        window_.MessageBoxNoOwner(text, caption, BoxButtons::kOk, BoxIcon::kStop);
+    }
+    void ShowMessageBox(const std::string& text) override {
+        if (window_.Thread().IsWindowThread()) {
+            window_.MessageBox(text, BoxButtons::kOk);
+        } else {
+            window_.Thread().Send([&] { window_.MessageBox(text, BoxButtons::kOk); });
+        }
+    }
+
+private:
+    Window& window_;
+    Handler handler_;
+};
+
+}  // namespace orvante::ui
