@@ -89,8 +89,8 @@ BENCHMARK(BM_ChannelThroughput)->Unit(benchmark::kMillisecond)->UseRealTime();
 // 230400 baud is 23040 bytes a second; a UART hands them over in FIFO-sized pieces.
 void BM_ChannelStreamAt230400Baud(benchmark::State& state) {
     Line line;
-    constexpr std::size_t kPiece = 16;
-    constexpr auto kPeriod = std::chrono::microseconds(kPiece * 1'000'000 / 23040);
+    const std::size_t kPiece = static_cast<std::size_t>(state.range(0));
+    const auto kPeriod = std::chrono::microseconds(kPiece * 1000000 / 23040);
     constexpr auto kDuration = 2s;
     for (auto _ : state) {
         std::atomic<bool> done{false};
@@ -116,6 +116,9 @@ void BM_ChannelStreamAt230400Baud(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ChannelStreamAt230400Baud)
+    ->ArgName("piece_bytes")
+    ->Arg(16)
+    ->Arg(64)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -42,7 +43,9 @@ std::optional<std::string> ResolvePortFromDeviceMap(int port);
 
 class CSerialChannel {
 public:
-    explicit CSerialChannel(PortResolver resolver = ResolvePortFromDeviceMap);
+    // `owner` receives the channel's boxes until an OpenPort names the owner window.
+    explicit CSerialChannel(PortResolver resolver = ResolvePortFromDeviceMap,
+                            SerialOwner* owner = nullptr);
     virtual ~CSerialChannel();
     CSerialChannel(const CSerialChannel&) = delete;
     CSerialChannel& operator=(const CSerialChannel&) = delete;
@@ -56,6 +59,10 @@ public:
     bool StartMonitor();
     // Asks the monitor to close the port and end; returns at once.
     void StopMonitor();
+    // Window thread: ends a running monitor, waiting for it, and closes the port. The
+    // destructor does this too; an owner calls it first when what the monitor's
+    // messages reach is about to go.
+    void Close();
     // Any thread. Queues a whole frame; frames are written in the order queued. With no
     // open port it shows "请先打开串口!\n" and queues nothing.
     void QueueSend(const std::uint8_t* bytes, std::size_t length);
@@ -74,6 +81,7 @@ private:
     enum class Step { kGoOn, kEnd };
     Step OnPortEvent(short revents);
     Step OnSendRequest();
+    void LetBytesGather();
     bool DrainInput(std::vector<SerialMessage>& messages, SysError* error);
     Step WritePending();
     void AppendMaskNotifications(std::vector<SerialMessage>& messages) const;
@@ -111,6 +119,7 @@ private:
     // Monitor-thread state: the frame being written and how much of it has gone.
     std::deque<std::vector<std::uint8_t>> m_writing;
     std::size_t m_writeOffset = 0;
+    std::chrono::steady_clock::time_point m_lastPortEvent;
 
     std::thread m_monitorThread;
     std::atomic<bool> m_bMonitorRunning{false};

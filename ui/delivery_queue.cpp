@@ -4,10 +4,9 @@ namespace orvante::ui {
 
 DeliveryQueue::DeliveryQueue() : windowThread_(std::this_thread::get_id()) {}
 
-DeliveryQueue::~DeliveryQueue() {
-    // Anyone still waiting in Send would wait forever: run what is left.
-    RunPending();
-}
+// Tasks still queued are dropped, not run: what they refer to may already be gone.
+// Every thread that delivers here has ended before the window goes.
+DeliveryQueue::~DeliveryQueue() = default;
 
 void DeliveryQueue::SetNotifier(Notifier notifier) {
     std::lock_guard lock(mutex_);

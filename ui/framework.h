@@ -89,6 +89,17 @@ public:
     virtual std::optional<std::string> OpenFileDialog(const FileDialogOptions& options) = 0;
     virtual std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) = 0;
 
+    // The window's own icon, and its window menu (the title bar's menu; on Linux the
+    // window's context menu). HasSystemMenu is false where the window has none.
+    virtual void SetWindowIcon(IconId icon) = 0;
+    virtual bool HasSystemMenu() const = 0;
+    virtual void AppendSystemMenuSeparator() = 0;
+    virtual void AppendSystemMenuItem(unsigned command, const std::string& text) = 0;
+
+    // Runs another dialog of the program modally (template 100: the About box) and
+    // returns its result.
+    virtual int DoModalDialog(int templateId) = 0;
+
     // Closes the window with a result.
     virtual void EndDialog(int result) = 0;
 

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "ui/main_template.h"
+#include "ui/resource.h"
 #include "ui/text.h"
 
 namespace orvante::test {
@@ -226,6 +228,24 @@ std::optional<std::string> FakeWindow::OpenFileDialog(const ui::FileDialogOption
 
 std::optional<std::string> FakeWindow::SaveFileDialog(const ui::FileDialogOptions&) {
     return NextFileAnswer();
+}
+
+}  // namespace orvante::test
+
+namespace orvante::test {
+
+void FakeWindow::LoadMainTemplate() {
+    for (const ui::TemplateList& list : ui::MainTemplateLists())
+        Control(list.id).items = list.items;
+    MakeSortedCombo(ui::IDC_PORT);
+    for (int id : {ui::IDC_PARITY, ui::IDC_STOP_BITS, ui::IDC_DATA_BITS, ui::IDC_SHOW_ADVANCED}) {
+        Control(id).visible = false;
+    }
+    Control(ui::IDC_SHOW_ADVANCED).enabled = false;
+    Control(ui::IDC_CONNECT).text = "连接红外";
+    Control(ui::IDC_LOCAL_ADDR).text = "本机地址：";
+    Control(ui::IDC_STATUS).text = "运行状态：";
+    Control(ui::IDC_PULSE_COUNT).text = "0";
 }
 
 }  // namespace orvante::test

@@ -44,6 +44,9 @@ public:
     FakeWindow();
 
     // Test side: set-up and inspection.
+    // Gives the controls what the main window's template gives them: the lists and
+    // their items, the sorted port list, the hidden controls and the initial texts.
+    void LoadMainTemplate();
     FakeControl& Control(int id);
     void MakeSortedCombo(int id) { Control(id).sorted = true; }
     // The answer of the next box (then IDOK for OK boxes and IDYES for Yes/No boxes).
@@ -59,6 +62,10 @@ public:
     // Typing: like SetText, but cut at the control's limit, as the edit would.
     void Type(int id, const std::string& text);
     std::optional<int> EndResult() const { return endResult_; }
+    ui::IconId WindowIcon() const { return windowIcon_; }
+    // Items of the window menu: {command, text}; a separator is {0, ""}.
+    const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return systemMenu_; }
+    const std::vector<int>& DialogsRun() const { return dialogsRun_; }
 
     // Runs what other threads delivered; returns how many tasks ran.
     std::size_t Pump() { return queue_.RunPending(); }
@@ -95,6 +102,16 @@ public:
     void KillTimer(int timerId) override;
     std::optional<std::string> OpenFileDialog(const ui::FileDialogOptions& options) override;
     std::optional<std::string> SaveFileDialog(const ui::FileDialogOptions& options) override;
+    void SetWindowIcon(ui::IconId icon) override { windowIcon_ = icon; }
+    bool HasSystemMenu() const override { return true; }
+    void AppendSystemMenuSeparator() override { systemMenu_.push_back({0, ""}); }
+    void AppendSystemMenuItem(unsigned command, const std::string& text) override {
+        systemMenu_.push_back({command, text});
+    }
+    int DoModalDialog(int templateId) override {
+        dialogsRun_.push_back(templateId);
+        return ui::IDOK;
+    }
     void EndDialog(int result) override { endResult_ = result; }
     ui::WindowThread& Thread() override { return queue_; }
 
@@ -108,6 +125,9 @@ private:
     std::map<int, FakeControl> controls_;
     std::map<int, int> timers_;
     std::optional<int> endResult_;
+    ui::IconId windowIcon_ = ui::IconId::kNone;
+    std::vector<std::pair<unsigned, std::string>> systemMenu_;
+    std::vector<int> dialogsRun_;
 
     mutable std::mutex boxMutex_;  //!< Protects boxes_, boxAnswers_ and fileAnswers_
     std::vector<RecordedBox> boxes_;

@@ -1,0 +1,188 @@
+// Connecting to a module and supervising the requests that wait for a reply, with the
+// test playing the module on the far end of a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "protocol/commands.h"
+#include "tests/support/console_fixture.h"
+
+namespace orvante::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Reply;
+
+const std::vector<std::uint8_t> kHandshake(protocol::kHandshakeFrame.begin(),
+                                           protocol::kHandshakeFrame.end());
+const std::vector<std::uint8_t> kReplyFrom1234 = {0x7E, 0x05, 0x00, 0x34, 0x12,
+                                                  0xFF, 0xFF, 0x02, 0xC9};
+
+class Connection : public test::ConsoleFixture {
+protected:
+    // Clicks connect and checks the handshake went out; the reply is the test's.
+    void StartConnect() {
+        window_.Click(IDC_CONNECT);
+        ASSERT_EQ(ReadFromConsole(9), kHandshake);
+    }
+    bool TimerRunning() const { return window_.TimerPeriod(kReplyTimerId).has_value(); }
+};
+
+TEST_F(Connection, HandshakeReplyGivesTheLocalAddress) {
+    StartConnect();
+    EXPECT_EQ(window_.GetText(IDC_CONNECT), "断开连接");
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOn);
+    EXPECT_EQ(window_.TimerPeriod(kReplyTimerId), 3000);
+
+    pty_.Write(kReplyFrom1234);
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("连接成功！"); }));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"开始连接……", "发送:7E 05 00 FF FF FF FF 01 80 ",
+                                        "接收:7E 05 00 34 12 FF FF 02 C9 ", "连接成功！"}));
+    EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "本机地址：1234");
+    EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "1234");
+    EXPECT_EQ(window_.GetText(IDC_STATUS), "连接成功！");
+    EXPECT_EQ(Dialog().LocalAddress(), 0x1234);
+    EXPECT_EQ(Dialog().PendingOp(), 0);
+    EXPECT_FALSE(TimerRunning());
+    EXPECT_TRUE(Dialog().IsConnected());
+}
+
+TEST_F(Connection, ReplyNotAddressedToTheBroadcastLeavesTheLocalAddressField) {
+    StartConnect();
+    pty_.Write(Reply(0x1234, 0x0001, protocol::kCmdConnectReply));
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("连接成功！"); }));
+    EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "");
+    EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "1234");
+    EXPECT_EQ(Dialog().LocalAddress(), 0x1234);
+}
+
+TEST_F(Connection, HandshakeWithoutAnswerDisconnects) {
+    StartConnect();
+    window_.FireTimer(kReplyTimerId);
+    EXPECT_EQ(BoxesWithText("连接失败!"), 1u);
+    EXPECT_EQ(LogLines().back(), "连接失败!");
+    EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+    EXPECT_FALSE(Dialog().IsConnected());
+    EXPECT_FALSE(TimerRunning());
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+    window_.Type(IDC_TARGET_ADDR, "1234");
+    window_.Click(IDC_TEST_CONNECTION);
+    EXPECT_EQ(BoxesWithText("请先打开串口!\n"), 1u) << "the port is closed";
+}
+
+TEST_F(Connection, MissingPortSaysSoAndStaysDisconnected) {
+    window_.SelectItem(IDC_PORT, 1);
+    window_.Click(IDC_CONNECT);
+    EXPECT_EQ(BoxesWithText("没有发现此串口或被占用"), 1u);
+    EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
+    EXPECT_FALSE(Dialog().IsConnected());
+    EXPECT_EQ(LogLines().size(), 0u);
+}
+
+TEST_F(Connection, DisconnectClosesThePortAndKeepsTheSupervision) {
+    ConnectTo(0x1234);
+    window_.Type(IDC_TARGET_ADDR, "00A1");
+    window_.Click(IDC_TEST_CONNECTION);
+    window_.Click(IDC_CONNECT);  // within the time-out
+    EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+    ASSERT_TRUE(TimerRunning());
+    window_.FireTimer(kReplyTimerId);
+    EXPECT_EQ(LogLines().back(), "与目标地址连接失败!");
+}
+
+TEST_F(Connection, TestWithoutAnswerTimesOutAndALateReplyKeepsTheLocalAddress) {
+    ConnectTo(0x1234);
+    window_.Type(IDC_TARGET_ADDR, "5678");
+    window_.Click(IDC_TEST_CONNECTION);
+    ASSERT_EQ(ReadFromConsole(9).size(), 9u);
+    window_.FireTimer(kReplyTimerId);
+    EXPECT_EQ(LogLines().back(), "与目标地址连接失败!");
+    EXPECT_EQ(Dialog().PendingOp(), 1);
+    EXPECT_FALSE(TimerRunning());
+
+    window_.SetText(IDC_STATUS, "运行状态：");
+    pty_.Write(Reply(0x5678, 0x1234, protocol::kCmdConnectReply));
+    ASSERT_TRUE(PumpUntil([&] { return window_.GetText(IDC_STATUS) == "连接成功！"; }));
+    EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "5678");
+    EXPECT_EQ(Dialog().LocalAddress(), 0x1234);
+}
+
+TEST_F(Connection, TestToTargetZeroIsRefusedButStillTimesOut) {
+    ConnectTo(0x1234);
+    window_.SetText(IDC_TARGET_ADDR, "0000");
+    window_.Click(IDC_TEST_CONNECTION);
+    EXPECT_EQ(BoxesWithText("目标地址非法!"), 1u);
+    EXPECT_TRUE(pty_.ReadAvailable(30ms).empty());
+    ASSERT_TRUE(TimerRunning());
+    window_.FireTimer(kReplyTimerId);
+    EXPECT_EQ(LogLines().back(), "与目标地址连接失败!");
+}
+
+TEST_F(Connection, TestStartedBeforeTheHandshakeReplyKeepsTheLocalAddressUnset) {
+    StartConnect();
+    window_.Type(IDC_TARGET_ADDR, "1234");
+    window_.Click(IDC_TEST_CONNECTION);
+    pty_.Write(kReplyFrom1234);
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("连接成功！"); }));
+    EXPECT_EQ(Dialog().LocalAddress(), 0);
+    EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "本机地址：1234");
+}
+
+// A frame cut off by a disconnect must not swallow the next connection's reply.
+TEST_F(Connection, HalfAFrameBeforeADisconnectDoesNotSpoilTheNextConnect) {
+    StartConnect();
+    pty_.Write({0x7E, 0x05, 0x00, 0x34});
+    window_.PumpUntil([] { return false; }, 30ms);
+    window_.Click(IDC_CONNECT);
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+
+    StartConnect();
+    pty_.Write(kReplyFrom1234);
+    EXPECT_TRUE(PumpUntil([&] { return Dialog().LocalAddress() == 0x1234; }));
+}
+
+// Faults of the line: the console ends in the right state every time.
+TEST_F(Connection, ReplySplitIntoSingleBytesWithGapsAndGarbageBeforeIt) {
+    StartConnect();
+    std::vector<std::uint8_t> bytes = {0x00, 0x12, 0xFF};
+    bytes.insert(bytes.end(), kReplyFrom1234.begin(), kReplyFrom1234.end());
+    std::thread module([&] {
+        for (std::uint8_t b : bytes) {
+            pty_.Write({b});
+            std::this_thread::sleep_for(2ms);  // the gap between bytes on a slow line
+        }
+    });
+    EXPECT_TRUE(PumpUntil([&] { return Dialog().LocalAddress() == 0x1234; }));
+    module.join();
+    EXPECT_FALSE(TimerRunning());
+}
+
+TEST_F(Connection, CorruptedReplyIsDroppedAndTheGoodOneAfterItCounts) {
+    StartConnect();
+    std::vector<std::uint8_t> bytes = {0x7E, 0x05, 0x00, 0x34, 0x12, 0xFF, 0xFF, 0x02, 0xC8};
+    bytes.insert(bytes.end(), kReplyFrom1234.begin(), kReplyFrom1234.end());
+    pty_.Write(bytes);
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("连接成功！"); }));
+    EXPECT_EQ(Dialog().LocalAddress(), 0x1234);
+    EXPECT_EQ(Dialog().Receiver().BadChecksums(), 1u);
+    EXPECT_FALSE(TimerRunning());
+}
+
+TEST_F(Connection, RepeatedReplyLeavesTheSameState) {
+    StartConnect();
+    std::vector<std::uint8_t> bytes = kReplyFrom1234;
+    bytes.insert(bytes.end(), kReplyFrom1234.begin(), kReplyFrom1234.end());
+    pty_.Write(bytes);
+    ASSERT_TRUE(PumpUntil([&] { return Dialog().Receiver().FramesReceived() == 2; }));
+    EXPECT_EQ(Dialog().LocalAddress(), 0x1234);
+    EXPECT_EQ(Dialog().PendingOp(), 0);
+    EXPECT_TRUE(Dialog().IsConnected());
+    EXPECT_FALSE(TimerRunning());
+}
+
+}  // namespace
+}  // namespace orvante::ui

@@ -1,0 +1,270 @@
+// The console window's logic on the in-memory window: start-up, routing, closing,
+// the line settings, sending commands and dispatching replies.
+#include "ui/console_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol/commands.h"
+#include "tests/support/console_fixture.h"
+#include "tests/support/termios_probe.h"
+
+namespace orvante::ui {
+namespace {
+
+using test::ConsoleFixture;
+using test::Reply;
+
+class ConsoleDialog : public ConsoleFixture {};
+
+TEST_F(ConsoleDialog, StartsWithTheDefaults) {
+    EXPECT_EQ(window_.GetCurSel(IDC_BAUD), 5);
+    EXPECT_EQ(window_.GetText(IDC_BAUD), "9600");
+    EXPECT_EQ(window_.GetText(IDC_PARITY), "NONE");
+    EXPECT_EQ(window_.GetText(IDC_DATA_BITS), "8");
+    EXPECT_EQ(window_.GetText(IDC_STOP_BITS), "1");
+    for (int id : {IDC_AC_POWER, IDC_AC_MODE, IDC_AC_TEMPERATURE, IDC_AC_FAN, IDC_AC_SWING}) {
+        EXPECT_EQ(window_.GetCurSel(id), 0) << id;
+    }
+    EXPECT_EQ(window_.GetText(IDC_AC_TEMPERATURE), "16度");
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+    EXPECT_EQ(window_.Control(IDC_TARGET_ADDR).limit, 4);
+    EXPECT_EQ(window_.Control(IDC_LEARN_INDEX).limit, 2);
+    EXPECT_EQ(window_.Control(IDC_SEND_INDEX).limit, 2);
+    EXPECT_EQ(window_.WindowIcon(), IconId::kApplication);
+    ASSERT_EQ(window_.SystemMenu().size(), 2u);
+    EXPECT_EQ(window_.SystemMenu()[1],
+              std::make_pair(IDM_ABOUTBOX, std::string("关于 ORVANTE(&A)...")));
+
+    EXPECT_EQ(Dialog().Port(), kLinePort);
+    EXPECT_EQ(Dialog().Baud(), 9600);
+    EXPECT_EQ(Dialog().Parity(), 'N');
+    EXPECT_EQ(Dialog().DataBits(), 8);
+    EXPECT_EQ(Dialog().StopBits(), 1);
+    EXPECT_EQ(Dialog().EventMask(), 3u);
+    EXPECT_FALSE(Dialog().IsConnected());
+    EXPECT_FALSE(Dialog().Channel().IsPortOpen()) << "the port stays closed until connect";
+    // The six bound texts were written out empty, the local-address field among them.
+    EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "");
+    EXPECT_EQ(window_.GetText(IDC_LOG), "");
+    // The hidden controls stay hidden.
+    for (int id : {IDC_PARITY, IDC_STOP_BITS, IDC_DATA_BITS, IDC_SHOW_ADVANCED}) {
+        EXPECT_FALSE(window_.IsControlVisible(id)) << id;
+    }
+}
+
+TEST_F(ConsoleDialog, TypingStopsAtTheLimits) {
+    window_.Type(IDC_TARGET_ADDR, "12345");
+    window_.Type(IDC_LEARN_INDEX, "123");
+    window_.Type(IDC_SEND_INDEX, "999");
+    EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "1234");
+    EXPECT_EQ(window_.GetText(IDC_LEARN_INDEX), "12");
+    EXPECT_EQ(window_.GetText(IDC_SEND_INDEX), "99");
+}
+
+TEST(ConsolePortList, SortsByCharactersAndTakesTheFirstPort) {
+    test::FakeWindow window;
+    window.LoadMainTemplate();
+    ConsoleEnvironment environment;
+    environment.scanPorts = [] {
+        return serial::DeviceMap{{1, {"/dev/ttyS0", "ttyS0"}},
+                                 {2, {"/dev/ttyS1", "ttyS1"}},
+                                 {10, {"/dev/ttyS9", "ttyS9"}}};
+    };
+    CConsoleDlg dialog(window, environment);
+    dialog.OnInitDialog();
+    EXPECT_EQ(window.GetItemText(IDC_PORT, 0), "COM1 (ttyS0)");
+    EXPECT_EQ(window.GetItemText(IDC_PORT, 1), "COM10 (ttyS9)");
+    EXPECT_EQ(window.GetItemText(IDC_PORT, 2), "COM2 (ttyS1)");
+    EXPECT_EQ(dialog.Port(), 1);
+}
+
+TEST(ConsolePortList, NoPortsGivesAnEmptyListAndPortZero) {
+    test::FakeWindow window;
+    window.LoadMainTemplate();
+    ConsoleEnvironment environment;
+    environment.scanPorts = [] { return serial::DeviceMap{}; };
+    CConsoleDlg dialog(window, environment);
+    dialog.OnInitDialog();
+    EXPECT_EQ(window.GetCount(IDC_PORT), 0);
+    EXPECT_EQ(dialog.Port(), 0);
+    window.Click(IDC_CONNECT);
+    EXPECT_EQ(window.Boxes().back().text, "没有发现此串口或被占用");
+}
+
+TEST_F(ConsoleDialog, EnterNeverClosesAndClosingAsksFirst) {
+    window_.Type(IDC_TARGET_ADDR, "12");
+    Dialog().OnOK();
+    EXPECT_FALSE(window_.EndResult());
+    EXPECT_TRUE(window_.Boxes().empty());
+
+    ConnectTo(0x1234);
+    window_.AnswerNextBox(IDNO);
+    Dialog().OnCancel();
+    ASSERT_EQ(window_.Boxes().back().text, "确定退出软件？");
+    EXPECT_EQ(window_.Boxes().back().buttons, BoxButtons::kYesNo);
+    EXPECT_FALSE(window_.EndResult()) << "No keeps the window";
+    EXPECT_TRUE(Dialog().Channel().IsPortOpen()) << "and the open port";
+    EXPECT_TRUE(Dialog().IsConnected());
+
+    window_.AnswerNextBox(IDYES);
+    Dialog().OnCancel();
+    EXPECT_EQ(window_.EndResult(), IDCANCEL);
+}
+
+TEST_F(ConsoleDialog, WindowMenuCommandsOpenTheAboutBoxAfterMasking) {
+    for (unsigned command : {0x0010u, 0x0015u, 0x001Fu}) Dialog().OnSysCommand(command);
+    Dialog().OnSysCommand(0x0020);
+    EXPECT_EQ(window_.DialogsRun(), (std::vector<int>{IDD_ABOUTBOX, IDD_ABOUTBOX, IDD_ABOUTBOX}));
+}
+
+TEST_F(ConsoleDialog, ButtonsWithoutAFunctionDoNothing) {
+    for (int id : {IDC_SHOW_ADVANCED, IDC_IO1_SET, IDC_RAW_LEARN}) window_.Click(id);
+    EXPECT_TRUE(window_.Boxes().empty());
+    EXPECT_EQ(window_.GetText(IDC_LOG), "");
+}
+
+TEST_F(ConsoleDialog, DataExchangePutsBackTheTextsReadLast) {
+    Dialog().LogEvent("first");
+    Dialog().UpdateData(true);
+    const std::string logThen = window_.GetText(IDC_LOG);
+    Dialog().LogEvent("second");
+    window_.SetText(IDC_LOCAL_ADDR, "changed");
+    Dialog().UpdateData(false);
+    EXPECT_EQ(window_.GetText(IDC_LOG), logThen);
+    EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "");
+}
+
+// ---- sending -------------------------------------------------------------------
+
+TEST_F(ConsoleDialog, TestConnectionFrameGoesFromTheLocalAddressToTheTypedTarget) {
+    ConnectTo(0x0001);
+    window_.Type(IDC_TARGET_ADDR, "1234");
+    window_.Click(IDC_TEST_CONNECTION);
+    EXPECT_EQ(ReadFromConsole(9),
+              (std::vector<std::uint8_t>{0x7E, 0x05, 0x00, 0x01, 0x00, 0x34, 0x12, 0x01, 0xCB}));
+    EXPECT_EQ(LogLines().back(), "发送:7E 05 00 01 00 34 12 01 CB ");
+}
+
+TEST_F(ConsoleDialog, SendCommandUpperCasesTheTargetAndFramesItLittleEndian) {
+    ConnectTo(0x1234);
+    window_.Type(IDC_TARGET_ADDR, "00a1");
+    Dialog().SendCommand(protocol::kCmdReadPulseCapacity, nullptr, 0);
+    EXPECT_EQ(ReadFromConsole(9),
+              (std::vector<std::uint8_t>{0x7E, 0x05, 0x00, 0x34, 0x12, 0xA1, 0x00, 0x11, 0x7B}));
+    Dialog().UpdateData(false);
+    EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "00A1");
+
+    std::vector<std::uint8_t> payload(27, 0x7E);
+    Dialog().SendCommand(protocol::kCmdSetTimedTasks, payload.data(), 27);
+    const auto frame = ReadFromConsole(36);
+    ASSERT_EQ(frame.size(), 36u);
+    EXPECT_EQ(frame[1], 0x20);
+    EXPECT_EQ(frame[2], 0x00);
+    EXPECT_EQ(frame[8], 0x7E) << "sent as it is, without escaping";
+}
+
+TEST_F(ConsoleDialog, RefusedTargetsGiveTheBoxAndNoFrameAndNoLogLine) {
+    ConnectTo(0x1234);
+    const auto logBefore = LogLines();
+    for (const char* target : {"", "0", "0000", "1G", " 12", "12 "}) {
+        window_.ClearBoxes();
+        window_.SetText(IDC_TARGET_ADDR, target);
+        Dialog().SendCommand(protocol::kCmdReadPulseCapacity, nullptr, 0);
+        EXPECT_EQ(BoxesWithText("目标地址非法!"), 1u) << "'" << target << "'";
+    }
+    EXPECT_TRUE(pty_.ReadAvailable(std::chrono::milliseconds(30)).empty());
+    EXPECT_EQ(LogLines(), logBefore);
+}
+
+TEST_F(ConsoleDialog, FrameSentWithThePortClosedIsStillLoggedAfterTheChannelsBox) {
+    window_.Type(IDC_TARGET_ADDR, "1234");
+    Dialog().SendCommand(protocol::kCmdReadPulseCapacity, nullptr, 0);
+    EXPECT_EQ(BoxesWithText("请先打开串口!\n"), 1u);
+    EXPECT_EQ(LogLines().back(), "发送:7E 05 00 00 00 34 12 11 DA ")
+        << "the source is 0 before any handshake";
+}
+
+// ---- receiving -----------------------------------------------------------------
+
+TEST_F(ConsoleDialog, EveryFrameIsLoggedAndOnlyKnownRepliesAreHandled) {
+    ConnectTo(0x1234);
+    const auto linesBefore = LogLines().size();
+    for (std::uint8_t command : {1, 18, 53}) {
+        pty_.Write(Reply(0x1234, 0xFFFF, command));
+    }
+    ASSERT_TRUE(PumpUntil([&] { return LogLines().size() == linesBefore + 3; }));
+    EXPECT_EQ(LogLines().back(), "接收:7E 05 00 34 12 FF FF 35 FC ");
+}
+
+TEST_F(ConsoleDialog, ReplyTooShortForItsHandlerIsLoggedAndIgnored) {
+    ConnectTo(0x1234);
+    window_.Type(IDC_TARGET_ADDR, "4321");
+    window_.Click(IDC_TEST_CONNECTION);
+    ASSERT_EQ(ReadFromConsole(9).size(), 9u);
+    // LEN 4: source and destination but no command byte.
+    const std::vector<std::uint8_t> shortFrame = {0x7E, 0x04, 0x00, 0x21, 0x43, 0xFF, 0xFF, 0xE4};
+    pty_.Write(shortFrame);
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("接收:7E 04 00 21 43 FF FF E4 "); }));
+    EXPECT_EQ(Dialog().PendingOp(), 1) << "no handler, no end of supervision";
+    EXPECT_TRUE(window_.TimerPeriod(kReplyTimerId));
+}
+
+// ---- line settings -------------------------------------------------------------
+
+TEST_F(ConsoleDialog, BaudChoiceIsRecordedAndUsedAtTheNextConnect) {
+    window_.SelectItem(IDC_BAUD, 12);
+    EXPECT_EQ(Dialog().Baud(), 230400);
+    window_.SelectItem(IDC_BAUD, 8);
+    EXPECT_EQ(Dialog().Baud(), 43000);
+    EXPECT_FALSE(Dialog().Channel().IsPortOpen());
+    ConnectTo(0x1234);
+    test::ProbedTermios seen{};
+    ASSERT_TRUE(test::ProbeTermios(pty_.SlaveFd(), &seen));
+    EXPECT_EQ(seen.ospeed, 43000u);
+}
+
+TEST_F(ConsoleDialog, PortChangeWhileConnectedStopsTheChannelButKeepsTheButton) {
+    ConnectTo(0x1234);
+    window_.SelectItem(IDC_PORT, 1);
+    EXPECT_EQ(Dialog().Port(), kLinePort + 1);
+    ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+    EXPECT_TRUE(Dialog().IsConnected());
+    EXPECT_EQ(window_.GetText(IDC_CONNECT), "断开连接");
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOn);
+}
+
+TEST_F(ConsoleDialog, HiddenSettingWhileConnectedReopensWithoutAMonitor) {
+    ConnectTo(0x1234);
+    window_.SelectItem(IDC_STOP_BITS, 1);
+    EXPECT_EQ(Dialog().StopBits(), 2);
+    EXPECT_TRUE(Dialog().Channel().IsPortOpen());
+    EXPECT_FALSE(Dialog().Channel().IsMonitorRunning());
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+    test::ProbedTermios seen{};
+    ASSERT_TRUE(test::ProbeTermios(pty_.SlaveFd(), &seen));
+    EXPECT_TRUE(seen.cflag & 0100) << "CSTOPB";
+}
+
+TEST_F(ConsoleDialog, HiddenSettingWhileDisconnectedOpensAndMonitorsWithoutAHandshake) {
+    window_.SelectItem(IDC_PARITY, 2);
+    EXPECT_EQ(Dialog().Parity(), 'E');
+    EXPECT_TRUE(Dialog().Channel().IsMonitorRunning());
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOn);
+    EXPECT_FALSE(Dialog().IsConnected());
+    EXPECT_TRUE(pty_.ReadAvailable(std::chrono::milliseconds(30)).empty());
+    EXPECT_EQ(LogLines().size(), 0u);
+    // Received bytes reach the receiver all the same.
+    pty_.Write(Reply(0x1234, 0xFFFF, 53));
+    EXPECT_TRUE(PumpUntil([&] { return LogHas("接收:7E 05 00 34 12 FF FF 35 FC "); }));
+}
+
+TEST_F(ConsoleDialog, HiddenSettingOnAMissingPortSaysSo) {
+    window_.SelectItem(IDC_PORT, 1);  // the port that cannot be opened
+    window_.SelectItem(IDC_DATA_BITS, 1);
+    EXPECT_EQ(Dialog().DataBits(), 7);
+    EXPECT_EQ(BoxesWithText("没有成功，请重试"), 1u);
+    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+}
+
+}  // namespace
+}  // namespace orvante::ui

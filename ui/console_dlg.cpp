@@ -1,0 +1,425 @@
+#include "ui/console_dlg.h"
+
+#include <cstdio>
+
+#include "protocol/commands.h"
+#include "ui/port_combo.h"
+
+namespace orvante::ui {
+
+namespace {
+
+using protocol::FrameView;
+
+constexpr int kReplyTimeoutMs = 3000;
+constexpr int kSendBufferSize = 512;
+constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
+
+constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
+constexpr const char* kConnectText = "连接红外";
+constexpr const char* kDisconnectText = "断开连接";
+
+// Pending-operation codes of the supervised requests.
+constexpr int kOpHandshake = 0;
+constexpr int kOpTestConnection = 1;
+constexpr int kOpTransmit = 20;
+
+// Index of the hidden line-setting lists -> value.
+constexpr char kParityLetters[] = {'N', 'O', 'E'};
+constexpr int kDataBitsValues[] = {8, 7, 6};
+constexpr int kStopBitsValues[] = {1, 2};
+
+std::string FourHexDigits(std::uint16_t value) {
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%04X", value);
+    return digits;
+}
+
+}  // namespace
+
+CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
+    : m_window(window),
+      m_environment(std::move(environment)),
+      m_log(window, IDC_LOG, m_environment.clock),
+      m_owner(window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); }),
+      m_serial(m_environment.resolvePort, &m_owner) {
+    m_window.SetEvents(this);
+}
+
+CConsoleDlg::~CConsoleDlg() {
+    // The monitor delivers to this dialog: end it while every member still exists.
+    m_serial.Close();
+    m_window.SetEvents(nullptr);
+}
+
+bool CConsoleDlg::OnInitDialog() {
+    if (m_window.HasSystemMenu()) {
+        m_window.AppendSystemMenuSeparator();
+        m_window.AppendSystemMenuItem(IDM_ABOUTBOX, kAboutMenuText);
+    }
+    m_window.SetWindowIcon(IconId::kApplication);
+    UpdateData(false);
+    m_receiver.Reset();
+
+    EnumeratePorts(m_window, IDC_PORT, m_environment.scanPorts());
+    m_nPort = serial::PortNumberFromName(m_window.GetText(IDC_PORT));
+
+    m_window.SetCurSel(IDC_BAUD, 5);  // 9600
+    for (int id : {IDC_PARITY, IDC_DATA_BITS, IDC_STOP_BITS, IDC_AC_POWER, IDC_AC_MODE,
+                   IDC_AC_TEMPERATURE, IDC_AC_FAN, IDC_AC_SWING}) {
+        m_window.SetCurSel(id, 0);
+    }
+    m_nBaud = 9600;
+    m_cParity = 'N';
+    m_nDataBits = 8;
+    m_nStopBits = 1;
+    m_dwEventMask = kEventMask;
+
+    ShowIndicator(false);
+    m_bConnected = false;
+    m_window.LimitText(IDC_TARGET_ADDR, 4);
+    m_window.LimitText(IDC_LEARN_INDEX, 2);
+    m_window.LimitText(IDC_SEND_INDEX, 2);
+    return true;
+}
+
+void CConsoleDlg::UpdateData(bool fromControls) {
+    const std::pair<int, std::string*> bindings[] = {
+        {IDC_TARGET_ADDR, &m_strTargetAddr},
+        {IDC_LOCAL_ADDR, &m_strLocalAddr},
+        {IDC_LOG, &m_strLog},
+        {IDC_SEND_INDEX, &m_strSendIndex},
+        {IDC_LEARN_INDEX, &m_strLearnIndex},
+        {IDC_PULSE_CAPACITY, &m_strPulseCount},
+    };
+    for (const auto& [id, text] : bindings) {
+        if (fromControls) {
+            *text = m_window.GetText(id);
+        } else {
+            m_window.SetText(id, *text);
+        }
+    }
+}
+
+// ---- routing -------------------------------------------------------------------
+
+void CConsoleDlg::OnClicked(int id) {
+    switch (id) {
+        case IDC_CONNECT:
+            OnConnect();
+            break;
+        case IDC_TEST_CONNECTION:
+            OnTestConnection();
+            break;
+        case IDC_LEARN:
+            OnLearn();
+            break;
+        case IDC_TRANSMIT:
+        case IDC_RAW_SEND:
+            OnTransmit();
+            break;
+        case IDC_READ_PULSE_CAPACITY:
+            OnReadPulseCapacity();
+            break;
+        case IDC_SET_PULSE_CAPACITY:
+            OnSetPulseCapacity();
+            break;
+        case IDC_SET_TASKS:
+            OnSetTimedTasks();
+            break;
+        case IDC_READ_TASKS:
+            OnReadTimedTasks();
+            break;
+        case IDC_AC_SEND:
+            OnSendAcCode();
+            break;
+        case IDC_IMPORT_LIBRARY:
+            OnImportLibrary();
+            break;
+        case IDC_EXPORT_LIBRARY:
+            OnExportLibrary();
+            break;
+        default:
+            break;  // 1026, 1038 and 1067 do nothing
+    }
+}
+
+void CConsoleDlg::OnSelectionChanged(int id) {
+    switch (id) {
+        case IDC_PORT:
+            OnPortChanged();
+            break;
+        case IDC_BAUD:
+            OnBaudChanged();
+            break;
+        case IDC_PARITY:
+            OnParityChanged();
+            break;
+        case IDC_DATA_BITS:
+            OnDataBitsChanged();
+            break;
+        case IDC_STOP_BITS:
+            OnStopBitsChanged();
+            break;
+        default:
+            break;
+    }
+}
+
+void CConsoleDlg::OnOK() {
+    // Enter never closes the window.
+}
+
+void CConsoleDlg::OnCancel() {
+    if (m_window.MessageBox("确定退出软件？", BoxButtons::kYesNo) == IDYES) {
+        m_window.EndDialog(IDCANCEL);
+    }
+}
+
+void CConsoleDlg::OnSysCommand(unsigned command) {
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about(m_window);
+        about.DoModal();
+    }
+}
+
+// ---- requests ------------------------------------------------------------------
+
+void CConsoleDlg::SendCommand(std::uint8_t command, const std::uint8_t* payload,
+                              std::uint16_t length) {
+    UpdateData(true);
+    const auto target = static_cast<std::uint16_t>(protocol::ParseHexAddress(m_strTargetAddr));
+    if (target == 0) {
+        m_window.MessageBox("目标地址非法!", BoxButtons::kOk);
+        return;
+    }
+    const std::vector<std::uint8_t> frame = protocol::BuildModuleFrame(
+        m_localAddress, target, command, std::span<const std::uint8_t>(payload, length));
+    if (frame.empty()) return;  // a payload longer than any request has
+    m_serial.QueueSend(frame.data(), frame.size());
+    LogEvent("发送:", frame.data(), static_cast<int>(frame.size()));
+}
+
+// ---- received frames -----------------------------------------------------------
+
+void CConsoleDlg::OnSerialMessage(const serial::SerialMessage& message) {
+    // The other notifications of the channel have no handler here.
+    if (message.message == serial::WM_SERIAL_RXCHAR) OnSerialRxChar(message.wParam, message.lParam);
+}
+
+long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
+    if (m_receiver.Feed(static_cast<std::uint8_t>(wParam)) ==
+        protocol::FrameReceiver::Result::kFrame) {
+        // A copy: a handler may show a box, and the receiver is the window's alone,
+        // but the frame must not change under the handler whatever happens meanwhile.
+        const std::vector<std::uint8_t> frame(m_receiver.Frame().begin(), m_receiver.Frame().end());
+        DispatchResponse(frame);
+    }
+    return 0;
+}
+
+namespace {
+
+// The reply handlers by command, with the payload bytes each one reads and whether the
+// end of supervision (PendingOp 0, reply timer killed) follows it.
+struct ReplyRoute {
+    std::uint8_t command;
+    std::size_t payloadRead;
+    bool endsSupervision;
+};
+
+constexpr ReplyRoute kReplyRoutes[] = {
+    {protocol::kCmdConnectReply, 0, true},           {protocol::kCmdSetPulseCapacityReply, 0, true},
+    {protocol::kCmdReadPulseCapacityReply, 3, true}, {protocol::kCmdLearnReply, 5, true},
+    {protocol::kCmdTransmitReply, 3, true},          {protocol::kCmdReadTimedTasksReply, 27, false},
+    {protocol::kCmdSetTimedTasksReply, 0, true},     {protocol::kCmdSendAcCodeReply, 0, false},
+    {protocol::kCmdExportBlockReply, 3, false},      {protocol::kCmdImportBlockReply, 0, false},
+};
+
+const ReplyRoute* FindRoute(std::uint8_t command) {
+    for (const ReplyRoute& route : kReplyRoutes) {
+        if (route.command == command) return &route;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
+    LogEvent("接收:", frame.data(), static_cast<int>(frame.size()));
+    const FrameView view(frame);
+    // A frame too short to hold a command byte, or the fields its handler reads, is
+    // logged and otherwise ignored.
+    if (view.Length() < protocol::kLengthOverhead) return;
+    const ReplyRoute* route = FindRoute(view.Command());
+    if (route == nullptr || view.PayloadSize() < route->payloadRead) return;
+
+    switch (route->command) {
+        case protocol::kCmdConnectReply:
+            OnConnectReply(view);
+            break;
+        default:
+            break;  // the function units' replies
+    }
+    if (route->endsSupervision) {
+        m_pendingOp = kOpHandshake;
+        KillReplyTimer();
+    }
+}
+
+// ---- connection and supervision ------------------------------------------------
+
+bool CConsoleDlg::OpenChannel() {
+    // A frame cut off by an earlier close must not swallow the first bytes of the new line.
+    m_receiver.Reset();
+    return m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
+                             m_dwEventMask, kSendBufferSize);
+}
+
+void CConsoleDlg::OnConnect() {
+    if (m_bConnected) {
+        Disconnect();
+    } else {
+        Connect();
+    }
+}
+
+void CConsoleDlg::Disconnect() {
+    m_window.SetText(IDC_CONNECT, kConnectText);
+    m_serial.StopMonitor();
+    ShowIndicator(false);
+    m_bConnected = false;
+}
+
+void CConsoleDlg::Connect() {
+    if (!OpenChannel()) {
+        m_window.MessageBox("没有发现此串口或被占用", BoxButtons::kOk);
+        ShowIndicator(false);
+        return;
+    }
+    m_window.SetText(IDC_CONNECT, kDisconnectText);
+    m_serial.StartMonitor();
+    ShowIndicator(true);
+    LogEvent("开始连接……");
+    m_pendingOp = kOpHandshake;
+    const auto& handshake = protocol::kHandshakeFrame;
+    m_serial.QueueSend(handshake.data(), handshake.size());
+    LogEvent("发送:", handshake.data(), static_cast<int>(handshake.size()));
+    m_bConnected = true;
+    ArmReplyTimer();
+}
+
+void CConsoleDlg::OnTestConnection() {
+    m_pendingOp = kOpTestConnection;
+    LogEvent("开始连接……");
+    SendCommand(protocol::kCmdConnect, nullptr, 0);
+    ArmReplyTimer();
+}
+
+void CConsoleDlg::OnConnectReply(const FrameView& frame) {
+    LogEvent("连接成功！");
+    const std::string digits = FourHexDigits(frame.Source());
+    if (frame.Destination() == protocol::kBroadcastAddress) {
+        m_window.SetText(IDC_LOCAL_ADDR, "本机地址：" + digits);
+    }
+    m_window.SetText(IDC_TARGET_ADDR, digits);
+    UpdateData(true);
+    m_window.SetText(IDC_STATUS, "连接成功！");
+    if (m_pendingOp == kOpHandshake) m_localAddress = frame.Source();
+}
+
+void CConsoleDlg::OnTimer(int /*timerId*/) {
+    switch (m_pendingOp) {
+        case kOpTestConnection:
+            LogEvent("与目标地址连接失败!");
+            break;
+        case kOpTransmit:
+            LogEvent("发送失败!");
+            break;
+        case kOpHandshake:
+            KillReplyTimer();
+            m_window.MessageBox("连接失败!", BoxButtons::kOk);
+            LogEvent("连接失败!");
+            Disconnect();
+            break;
+        default:
+            break;
+    }
+    KillReplyTimer();
+}
+
+void CConsoleDlg::ArmReplyTimer() {
+    m_window.SetTimer(kReplyTimerId, kReplyTimeoutMs);
+}
+
+void CConsoleDlg::KillReplyTimer() {
+    m_window.KillTimer(kReplyTimerId);
+}
+
+// ---- line settings -------------------------------------------------------------
+
+void CConsoleDlg::OnPortChanged() {
+    if (m_serial.IsPortOpen()) m_serial.StopMonitor();
+    m_nPort =
+        serial::PortNumberFromName(m_window.GetItemText(IDC_PORT, m_window.GetCurSel(IDC_PORT)));
+}
+
+void CConsoleDlg::OnBaudChanged() {
+    m_nBaud = serial::BaudRateTable(m_window.GetCurSel(IDC_BAUD));
+}
+
+namespace {
+
+// The value at the selected index of a hidden list; the current value when nothing
+// valid is selected.
+template <typename T, std::size_t N>
+T Mapped(const T (&values)[N], int index, T current) {
+    return (index >= 0 && index < static_cast<int>(N)) ? values[index] : current;
+}
+
+}  // namespace
+
+void CConsoleDlg::OnParityChanged() {
+    m_cParity = Mapped(kParityLetters, m_window.GetCurSel(IDC_PARITY), m_cParity);
+    ReopenPort();
+}
+
+void CConsoleDlg::OnDataBitsChanged() {
+    m_nDataBits = Mapped(kDataBitsValues, m_window.GetCurSel(IDC_DATA_BITS), m_nDataBits);
+    ReopenPort();
+}
+
+void CConsoleDlg::OnStopBitsChanged() {
+    m_nStopBits = Mapped(kStopBitsValues, m_window.GetCurSel(IDC_STOP_BITS), m_nStopBits);
+    ReopenPort();
+}
+
+void CConsoleDlg::ReopenPort() {
+    if (!OpenChannel()) {
+        m_window.MessageBox("没有成功，请重试", BoxButtons::kOk);
+        ShowIndicator(false);
+    } else if (m_bConnected) {
+        ShowIndicator(false);
+    } else {
+        m_serial.StartMonitor();
+        ShowIndicator(true);
+    }
+}
+
+void CConsoleDlg::ShowIndicator(bool on) {
+    m_window.SetIcon(IDC_INDICATOR, on ? IconId::kIndicatorOn : IconId::kIndicatorOff);
+}
+
+// ---- application ---------------------------------------------------------------
+
+bool CConsoleApp::InitInstance() {
+    const std::unique_ptr<Window> window = host_.CreateMainWindow();
+    {
+        CConsoleDlg dialog(*window, environment_);
+        dialog.OnInitDialog();
+        host_.RunModal(*window);
+    }  // the dialog goes first: its channel ends the monitor while the window exists
+    return false;
+}
+
+}  // namespace orvante::ui

@@ -1,0 +1,177 @@
+// CConsoleDlg: the console's one window. It owns the serial channel, the line
+// settings, the frame receiver and the event log, routes the window's events to their
+// handlers, and carries the connection with its request supervision.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "protocol/frame_receiver.h"
+#include "protocol/module_frame.h"
+#include "serial/port_list.h"
+#include "serial/serial_channel.h"
+#include "ui/event_log.h"
+#include "ui/framework.h"
+#include "ui/resource.h"
+#include "ui/window_serial_owner.h"
+
+namespace orvante::ui {
+
+// The About box, template 100: no data and no handlers of its own.
+class CAboutDlg {
+public:
+    explicit CAboutDlg(Window& owner) : owner_(owner) {}
+    int DoModal() { return owner_.DoModalDialog(IDD_ABOUTBOX); }
+
+private:
+    Window& owner_;
+};
+
+// What the dialog takes from the machine; tests replace it.
+struct ConsoleEnvironment {
+    std::function<serial::DeviceMap()> scanPorts = [] { return serial::ScanDeviceMap(); };
+    serial::PortResolver resolvePort = serial::ResolvePortFromDeviceMap;
+    TimeSource clock = LocalTimeOfDay;
+};
+
+class CConsoleDlg final : public WindowEvents {
+public:
+    explicit CConsoleDlg(Window& window, ConsoleEnvironment environment = {});
+    ~CConsoleDlg() override;
+    CConsoleDlg(const CConsoleDlg&) = delete;
+    CConsoleDlg& operator=(const CConsoleDlg&) = delete;
+
+    // Initialises the window's controls and the dialog's state; call once, before the
+    // window is shown.
+    bool OnInitDialog();
+
+    // Data exchange between the six bound texts and their controls: true reads the
+    // controls into the members, false writes the members back.
+    void UpdateData(bool fromControls);
+
+    // The one way the function handlers send a request: from LocalAddress to the
+    // target typed in edit 1015; refused with a box when that address is not usable.
+    void SendCommand(std::uint8_t command, const std::uint8_t* payload, std::uint16_t length);
+
+    void LogEvent(const std::string& text, const std::uint8_t* data = nullptr, int count = 0) {
+        m_log.LogEvent(text, data, count);
+    }
+
+    // WindowEvents
+    void OnClicked(int id) override;
+    void OnSelectionChanged(int id) override;
+    void OnTimer(int timerId) override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSysCommand(unsigned command) override;
+
+    // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
+    long OnSerialRxChar(unsigned wParam, int lParam);
+
+    // State the handlers share, readable for tests and the transfer worker.
+    std::uint16_t LocalAddress() const { return m_localAddress.load(); }
+    int PendingOp() const { return m_pendingOp; }
+    bool IsConnected() const { return m_bConnected; }
+    const serial::CSerialChannel& Channel() const { return m_serial; }
+    int Port() const { return m_nPort; }
+    int Baud() const { return m_nBaud; }
+    char Parity() const { return m_cParity; }
+    int DataBits() const { return m_nDataBits; }
+    int StopBits() const { return m_nStopBits; }
+    std::uint32_t EventMask() const { return m_dwEventMask; }
+    const protocol::FrameReceiver& Receiver() const { return m_receiver; }
+
+private:
+    // Connection and request supervision.
+    void OnConnect();
+    void Connect();
+    void Disconnect();
+    void OnTestConnection();
+    void OnConnectReply(const protocol::FrameView& frame);
+    bool OpenChannel();
+    void ArmReplyTimer();
+    void KillReplyTimer();
+
+    // Line settings.
+    void OnPortChanged();
+    void OnBaudChanged();
+    void OnParityChanged();
+    void OnDataBitsChanged();
+    void OnStopBitsChanged();
+    void ReopenPort();
+    void ShowIndicator(bool on);
+
+    // Module functions, handled by their own units as they are added.
+    void OnLearn() {}
+    void OnTransmit() {}
+    void OnReadPulseCapacity() {}
+    void OnSetPulseCapacity() {}
+    void OnSetTimedTasks() {}
+    void OnReadTimedTasks() {}
+    void OnSendAcCode() {}
+    void OnImportLibrary() {}
+    void OnExportLibrary() {}
+
+    // Received frames.
+    void OnSerialMessage(const serial::SerialMessage& message);
+    void DispatchResponse(std::span<const std::uint8_t> frame);
+
+    Window& m_window;
+    ConsoleEnvironment m_environment;
+    EventLog m_log;
+
+    int m_nBaud = 0;
+    int m_nPort = 0;
+    char m_cParity = 'N';
+    int m_nDataBits = 8;
+    int m_nStopBits = 1;
+    protocol::FrameReceiver m_receiver;
+    // Hands the monitor's messages to this dialog; outlives the channel.
+    WindowSerialOwner m_owner;
+    serial::CSerialChannel m_serial;
+
+    // Texts bound to controls by UpdateData.
+    std::string m_strTargetAddr;
+    std::string m_strLocalAddr;
+    std::string m_strLog;
+    std::string m_strSendIndex;
+    std::string m_strLearnIndex;
+    std::string m_strPulseCount;
+
+    std::uint32_t m_dwEventMask = 0;
+    bool m_bConnected = false;
+
+    // The source address of every frame built here, learned from the handshake reply;
+    // also read by the library transfer worker.
+    std::atomic<std::uint16_t> m_localAddress{0};
+    // The code of the supervised request whose reply is awaited (0: handshake or idle).
+    int m_pendingOp = 0;
+};
+
+// The application: constructs the main dialog on a window of the backend, runs it
+// modally and ends when it closes.
+class WindowHost {
+public:
+    virtual ~WindowHost() = default;
+    virtual std::unique_ptr<Window> CreateMainWindow() = 0;
+    // Shows the window and returns the result it was ended with.
+    virtual int RunModal(Window& window) = 0;
+};
+
+class CConsoleApp {
+public:
+    explicit CConsoleApp(WindowHost& host, ConsoleEnvironment environment = {})
+        : host_(host), environment_(std::move(environment)) {}
+    // Runs the console; false, so that the application ends afterwards.
+    bool InitInstance();
+
+private:
+    WindowHost& host_;
+    ConsoleEnvironment environment_;
+};
+
+}  // namespace orvante::ui

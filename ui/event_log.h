@@ -1,0 +1,44 @@
+// The operator's running record: every frame and every step, each on its own line
+// behind the local time, in the log edit of the main window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ui/framework.h"
+
+namespace orvante::ui {
+
+struct TimeOfDay {
+    int hour, minute, second;
+};
+using TimeSource = std::function<TimeOfDay()>;
+TimeOfDay LocalTimeOfDay();
+
+// The log keeps below this many code-page-936 bytes plus one entry: an entry that
+// starts while it holds more empties it first.
+inline constexpr std::size_t kLogCapacity = 29999;
+
+// One entry: CR LF, "hh:mm:ss", a space, the text, then "%02X " for each byte.
+std::string FormatLogEntry(const TimeOfDay& time, const std::string& text, const std::uint8_t* data,
+                           int count);
+
+class EventLog {
+public:
+    EventLog(Window& window, int logId, TimeSource clock = LocalTimeOfDay)
+        : window_(window), logId_(logId), clock_(std::move(clock)) {}
+
+    // Appends an entry; a count of 0 or less means no dump. Callable from any thread:
+    // the entry is handed to the window thread whole, so entries never interleave.
+    void LogEvent(const std::string& text, const std::uint8_t* data = nullptr, int count = 0);
+
+private:
+    void Append(const std::string& entry);
+
+    Window& window_;
+    int logId_;
+    TimeSource clock_;
+};
+
+}  // namespace orvante::ui
