@@ -1,0 +1,114 @@
+#include "sim/published_port.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <stdexcept>
+
+#include "serial/port_list.h"
+
+namespace orvante::sim {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, int code) {
+    throw std::runtime_error(what + ": " + std::strerror(code));
+}
+
+// Creates `path` and its missing parents with mode 0700. An existing final directory
+// must be a directory of ours, since links in it are opened as serial ports.
+void MakePrivateDirectory(const std::string& path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        struct stat existing {};
+        if (::stat(part.c_str(), &existing) != 0 && ::mkdir(part.c_str(), 0700) != 0 &&
+            errno != EEXIST) {
+            Fail(part, errno);
+        }
+        if (slash == std::string::npos) break;
+    }
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) Fail(path, errno);
+    if (!S_ISDIR(info.st_mode)) Fail(path, ENOTDIR);
+    if (info.st_uid != ::geteuid()) {
+        throw std::runtime_error(path + ": belongs to another user; not publishing there");
+    }
+}
+
+// Where `link` points, empty when it is not a link.
+std::string LinkTarget(const std::string& link) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+std::string PublishedPort::DefaultPortsDirectory() {
+    return serial::PortsDirectory();
+}
+
+PublishedPort::PublishedPort(std::optional<int> number, const std::string& portsDir) {
+    if (number && (*number < 1 || *number > kMaxPortNumber)) {
+        throw std::runtime_error("port number " + std::to_string(*number) + " is not 1.." +
+                                 std::to_string(kMaxPortNumber));
+    }
+    OpenPty();
+    Publish(number, portsDir);
+}
+
+PublishedPort::~PublishedPort() {
+    // Another program may have put its own entry there since (after ours was removed
+    // by hand): leave that alone.
+    if (!linkPath_.empty() && LinkTarget(linkPath_) == slavePath_) ::unlink(linkPath_.c_str());
+}
+
+void PublishedPort::OpenPty() {
+    int master = -1;
+    int slave = -1;
+    char name[PATH_MAX] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) Fail("openpty", errno);
+    master_ = UniqueFd(master);
+    slave_ = UniqueFd(slave);
+    slavePath_ = name;
+
+    termios settings{};
+    if (::tcgetattr(slave, &settings) != 0) Fail(slavePath_, errno);
+    ::cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    if (::tcsetattr(slave, TCSANOW, &settings) != 0) Fail(slavePath_, errno);
+    if (::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK) != 0 ||
+        ::fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(slave, F_SETFD, FD_CLOEXEC) != 0) {
+        Fail("fcntl", errno);
+    }
+}
+
+// symlink fails on any existing entry, so two programs cannot take the same number.
+void PublishedPort::Publish(std::optional<int> number, const std::string& portsDir) {
+    MakePrivateDirectory(portsDir);
+    const int first = number.value_or(kDefaultPortNumber);
+    const int last = number.value_or(kMaxPortNumber);
+    for (int n = first; n <= last; ++n) {
+        const std::string link = portsDir + "/COM" + std::to_string(n);
+        if (::symlink(slavePath_.c_str(), link.c_str()) == 0) {
+            linkPath_ = link;
+            number_ = n;
+            return;
+        }
+        if (errno != EEXIST) Fail(link, errno);
+    }
+    if (number) {
+        throw std::runtime_error(portsDir + "/COM" + std::to_string(*number) +
+                                 " exists already; choose another --port");
+    }
+    throw std::runtime_error("no free COM number from " + std::to_string(kDefaultPortNumber) +
+                             " to " + std::to_string(kMaxPortNumber) + " in " + portsDir);
+}
+
+}  // namespace orvante::sim

@@ -1,0 +1,202 @@
+// The fault knobs of the virtual module, with time passed in.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "protocol/frame_receiver.h"
+#include "sim/virtual_module.h"
+#include "tests/sim/module_exchange.h"
+
+namespace orvante::sim {
+namespace {
+
+using namespace orvante::test::sim_exchange;
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+Bytes Repeated(const Bytes& frame, int times) {
+    Bytes all;
+    for (int i = 0; i < times; ++i) all.insert(all.end(), frame.begin(), frame.end());
+    return all;
+}
+
+VirtualModule WithFaults(const Faults& faults, const ModuleConfig& config = {}) {
+    VirtualModule module(config);
+    module.SetFaults(faults);
+    return module;
+}
+
+// The frames a console's receiver finds in `bytes`, and how many it rejected.
+struct Received {
+    std::vector<Bytes> frames;
+    std::uint64_t rejected = 0;
+};
+Received ReceiveAll(const Bytes& bytes) {
+    protocol::FrameReceiver receiver;
+    Received received;
+    for (std::uint8_t byte : bytes) {
+        if (receiver.Feed(byte) == protocol::FrameReceiver::Result::kFrame) {
+            received.frames.emplace_back(receiver.Frame().begin(), receiver.Frame().end());
+        }
+    }
+    received.rejected = receiver.BadChecksums() + receiver.BadLengths();
+    return received;
+}
+
+TEST(ModuleFaults, DropsEveryNthReplyOrTheNextOnes) {
+    Faults everySecond;
+    everySecond.dropEvery = 2;
+    VirtualModule module = WithFaults(everySecond);
+    EXPECT_EQ(Exchange(module, Repeated(Handshake(), 4)), Repeated(HandshakeReply(), 2));
+    EXPECT_EQ(module.Counters().framesAnswered, 4u);
+    EXPECT_EQ(module.Counters().repliesDropped, 2u);
+
+    Faults nextTwo;
+    nextTwo.dropNext = 2;
+    module.SetFaults(nextTwo);
+    EXPECT_EQ(Exchange(module, Repeated(Handshake(), 3)), HandshakeReply());
+    EXPECT_EQ(module.GetFaults().dropNext, 0);
+    EXPECT_EQ(Exchange(module, Handshake()), HandshakeReply());
+}
+
+TEST(ModuleFaults, CorruptsTheChecksumSoThatTheConsoleDropsTheReply) {
+    Faults faults;
+    faults.corruptChecksum = true;
+    VirtualModule module = WithFaults(faults);
+    Bytes expected = HandshakeReply();
+    expected.back() = 0xCA;
+    const Bytes sent = Exchange(module, Handshake());
+    EXPECT_EQ(sent, expected);
+    const Received received = ReceiveAll(sent);
+    EXPECT_TRUE(received.frames.empty());
+    EXPECT_EQ(received.rejected, 1u);
+}
+
+TEST(ModuleFaults, DelaysEveryReply) {
+    Faults faults;
+    faults.delay = milliseconds(200);
+    VirtualModule module = WithFaults(faults);
+    EXPECT_TRUE(Exchange(module, Handshake()).empty());
+    EXPECT_EQ(module.NextDue(), t0 + milliseconds(200));
+    EXPECT_TRUE(Concat(module.TakeDue(t0 + milliseconds(199))).empty());
+    EXPECT_EQ(Concat(module.TakeDue(t0 + milliseconds(200))), HandshakeReply());
+    EXPECT_FALSE(module.NextDue().has_value());
+}
+
+TEST(ModuleFaults, SplitsRepliesIntoPiecesWithGaps) {
+    Faults faults;
+    faults.splitSize = 4;
+    faults.splitGap = milliseconds(10);
+    VirtualModule module = WithFaults(faults);
+    const Bytes reply = HandshakeReply();
+    EXPECT_EQ(Exchange(module, Handshake()), Bytes(reply.begin(), reply.begin() + 4));
+    EXPECT_EQ(module.NextDue(), t0 + milliseconds(10));
+    EXPECT_TRUE(Concat(module.TakeDue(t0 + milliseconds(9))).empty());
+
+    // Taken late, the pieces still come one by one, each with its own time.
+    const std::vector<Outgoing> rest = module.TakeDue(t0 + milliseconds(25));
+    ASSERT_EQ(rest.size(), 2u);
+    EXPECT_EQ(rest[0].due, t0 + milliseconds(10));
+    EXPECT_EQ(rest[0].bytes, Bytes(reply.begin() + 4, reply.begin() + 8));
+    EXPECT_EQ(rest[1].due, t0 + milliseconds(20));
+    EXPECT_EQ(rest[1].bytes, Bytes(reply.begin() + 8, reply.end()));
+}
+
+TEST(ModuleFaults, PutsGarbageThatTheReceiverSkipsBeforeEveryFrame) {
+    Faults faults;
+    faults.garbage = true;
+    faults.garbageSeed = 7;
+    VirtualModule module = WithFaults(faults);
+    const Bytes sent = Exchange(module, Repeated(Handshake(), 3));
+    EXPECT_GE(sent.size(), 3 * (9 + 1));
+    EXPECT_LE(sent.size(), 3 * (9 + 8));
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), protocol::kFrameStart), 3);
+    EXPECT_NE(sent.front(), protocol::kFrameStart);
+    const Received received = ReceiveAll(sent);
+    EXPECT_EQ(received.frames, std::vector<Bytes>(3, HandshakeReply()));
+    EXPECT_EQ(received.rejected, 0u);
+
+    VirtualModule sameSeed = WithFaults(faults);
+    EXPECT_EQ(Exchange(sameSeed, Repeated(Handshake(), 3)), sent);
+    faults.garbageSeed = 8;
+    VirtualModule otherSeed = WithFaults(faults);
+    EXPECT_NE(Exchange(otherSeed, Repeated(Handshake(), 3)), sent);
+}
+
+TEST(ModuleFaults, RepeatsEveryReply) {
+    Faults faults;
+    faults.repeat = 2;
+    VirtualModule module = WithFaults(faults);
+    EXPECT_EQ(Exchange(module, Handshake()), Repeated(HandshakeReply(), 3));
+    EXPECT_EQ(module.Counters().framesAnswered, 1u);
+}
+
+TEST(ModuleFaults, AnswersExportBlocksPairwiseSwappedYetCompletely) {
+    Faults faults;
+    faults.shuffleExport = true;
+    VirtualModule module(SmallLibrary(250));
+    module.SetFaults(faults);
+    Exchange(module, Request(18, {1, 0}));  // something to tell the blocks apart
+
+    // Blocks 0..4 are full, block 5 (offset 250) is the empty last one: pair (4, 5)
+    // keeps its order so that the short block still comes last.
+    const std::pair<std::uint8_t, std::size_t> kAnswers[] = {{0, 50},    {50, 0},    {100, 150},
+                                                             {150, 100}, {200, 200}, {250, 250}};
+    for (const auto& [requested, answered] : kAnswers) {
+        const Bytes reply = Exchange(module, Frame(kConsole, kBroadcast, 49, {requested, 0, 50}));
+        const auto payload = protocol::FrameView(reply).Payload();
+        ASSERT_GE(payload.size(), 3u);
+        EXPECT_EQ(payload[0] | (payload[1] << 8), static_cast<int>(answered)) << +requested;
+    }
+    EXPECT_EQ(ExportAll(module), Bytes(module.Library().begin(), module.Library().end()));
+}
+
+TEST(ModuleFaults, PacesTheOutputAtTheBaudRate) {
+    Faults faults;
+    faults.baud = 9600;  // a byte every 1041666.67 ns
+    VirtualModule module = WithFaults(faults);
+    const Bytes reply = HandshakeReply();
+    EXPECT_TRUE(Exchange(module, Repeated(Handshake(), 2)).empty());
+    EXPECT_EQ(module.NextDue(), t0 + nanoseconds(1041666));
+
+    const std::vector<Outgoing> first = module.TakeDue(t0 + milliseconds(5));
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].bytes, Bytes(reply.begin(), reply.begin() + 4));
+    EXPECT_EQ(first[0].due, t0 + nanoseconds(4166666));
+
+    // 9 bytes take 9.375 ms; the second reply follows without a pause.
+    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(9374999))),
+              Bytes(reply.begin() + 4, reply.begin() + 8));
+    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(9375000))), Bytes{reply.back()});
+    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(18750000))), reply);
+    EXPECT_FALSE(module.NextDue().has_value());
+}
+
+TEST(ModuleFaults, PacesDelayedAndSplitRepliesOneAfterTheOther) {
+    Faults faults;
+    faults.baud = 10000;  // 1 ms a byte
+    faults.delay = milliseconds(100);
+    faults.splitSize = 5;
+    faults.splitGap = milliseconds(3);
+    VirtualModule module = WithFaults(faults);
+    module.Receive(Handshake(), t0);
+    const std::vector<Outgoing> chunks = module.TakeDue(t0 + milliseconds(200));
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0].due, t0 + milliseconds(105));  // 5 bytes from 100 ms on
+    EXPECT_EQ(chunks[1].due, t0 + milliseconds(112));  // 3 ms gap, then 4 bytes
+}
+
+TEST(ModuleFaults, TakeEffectFromTheNextReplyWhenChanged) {
+    VirtualModule module;
+    EXPECT_EQ(Exchange(module, Handshake()), HandshakeReply());
+    Faults faults;
+    faults.delay = milliseconds(50);
+    module.SetFaults(faults);
+    EXPECT_TRUE(Exchange(module, Handshake()).empty());
+    module.SetFaults(Faults{});  // the reply already made keeps its delay
+    EXPECT_EQ(Exchange(module, Handshake()), HandshakeReply());
+    EXPECT_EQ(Concat(module.TakeDue(t0 + milliseconds(50))), HandshakeReply());
+}
+
+}  // namespace
+}  // namespace orvante::sim
