@@ -42,7 +42,7 @@ public:
     virtual void WakeWaiter() = 0;
 
     // A box with no owner window, a stop icon and an OK button; usable from any
-    // thread, the calling thread waits until the operator closes it.
+    // thread. On the window thread it returns once the operator has closed it.
     virtual void ShowStopBox(const std::string& text, const std::string& caption) = 0;
     // An OK box captioned with the application name.
     virtual void ShowMessageBox(const std::string& text) = 0;

@@ -32,8 +32,16 @@ public:
         window_.Thread().WaitServing(done);
     }
     void WakeWaiter() override { window_.Thread().Wake(); }
+    // From the monitor thread the box is handed to the window thread and not waited
+    // for: the window thread may itself be waiting for the monitor to end.
     void ShowStopBox(const std::string& text, const std::string& caption) override {
-        window_.MessageBoxNoOwner(text, caption, BoxButtons::kOk, BoxIcon::kStop);
+        if (window_.Thread().IsWindowThread()) {
+            window_.MessageBoxNoOwner(text, caption, BoxButtons::kOk, BoxIcon::kStop);
+            return;
+        }
+        window_.Thread().Post([&window = window_, text, caption] {
+            window.MessageBoxNoOwner(text, caption, BoxButtons::kOk, BoxIcon::kStop);
+        });
     }
     void ShowMessageBox(const std::string& text) override {
         if (window_.Thread().IsWindowThread()) {

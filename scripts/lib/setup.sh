@@ -1,7 +1,8 @@
 # Shared by the scripts: package installation and the CMake build.
 
 # Debian packages the build, the tests and the window need.
-ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev fonts-wqy-microhei)
 
 install_missing_packages() {
     local missing=()

@@ -1,0 +1,116 @@
+#include "ui/qt/crlf_text_edit.h"
+
+#include <QTextCursor>
+
+namespace orvante::ui::qt {
+
+namespace {
+
+bool IsLineBreak(char16_t c) {
+    // What QTextDocument::toPlainText turns into '\n', and the breaks themselves.
+    return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1;
+}
+
+// Every kind of line break given (CR LF, a lone CR or LF, Unicode separators) becomes
+// one '\n', so each character given is one character of the document.
+QString ToDocumentText(const std::string& utf8) {
+    QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar& c : text) {
+        if (IsLineBreak(c.unicode())) c = u'\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+std::size_t Cp936LengthOfDocumentText(QStringView text) {
+    std::size_t length = 0;
+    for (QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (IsLineBreak(c)) {
+            length += 2;
+        } else if (c < 0x80 || c == QChar::Nbsp) {  // toPlainText gives a space for NBSP
+            length += 1;
+        } else if (!qc.isLowSurrogate()) {  // a surrogate pair is one character
+            length += 2;
+        }
+    }
+    return length;
+}
+
+CrLfTextEdit::CrLfTextEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setUndoRedoEnabled(false);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(document(), &QTextDocument::contentsChange, this, [this] {
+        if (!inserting_) lengthStale_ = true;
+    });
+}
+
+std::string CrLfTextEdit::Text() {
+    FlushAppends();
+    QString text = toPlainText();
+    text.replace(u'\n', QStringLiteral("\r\n"));
+    return text.toStdString();
+}
+
+void CrLfTextEdit::SetText(const std::string& utf8) {
+    pending_.clear();
+    setPlainText(ToDocumentText(utf8));
+    lengthStale_ = true;
+}
+
+void CrLfTextEdit::Append(const std::string& utf8) {
+    const QString text = ToDocumentText(utf8);
+    if (!lengthStale_) length_ += Cp936LengthOfDocumentText(text);
+    pending_ += text;
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, &CrLfTextEdit::FlushAppends, Qt::QueuedConnection);
+    }
+}
+
+void CrLfTextEdit::FlushAppends() {
+    flushQueued_ = false;
+    if (pending_.isEmpty()) return;
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    inserting_ = true;
+    cursor.insertText(pending_);
+    inserting_ = false;
+    pending_.clear();
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+std::size_t CrLfTextEdit::Cp936Length() {
+    if (lengthStale_) {
+        FlushAppends();
+        length_ = Cp936LengthOfDocumentText(toPlainText());
+        lengthStale_ = false;
+    }
+    return length_;
+}
+
+void CrLfTextEdit::keyPressEvent(QKeyEvent* event) {
+    FlushAppends();
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void CrLfTextEdit::inputMethodEvent(QInputMethodEvent* event) {
+    FlushAppends();
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void CrLfTextEdit::mousePressEvent(QMouseEvent* event) {
+    FlushAppends();
+    QPlainTextEdit::mousePressEvent(event);
+}
+
+void CrLfTextEdit::insertFromMimeData(const QMimeData* source) {
+    FlushAppends();
+    QPlainTextEdit::insertFromMimeData(source);
+}
+
+}  // namespace orvante::ui::qt

@@ -1,0 +1,439 @@
+#include "ui/qt/qt_window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyle>
+#include <algorithm>
+#include <future>
+#include <type_traits>
+
+#include "ui/qt/about_box.h"
+#include "ui/qt/crlf_text_edit.h"
+#include "ui/qt/main_layout.h"
+#include "ui/qt/qt_icons.h"
+#include "ui/qt/standard_dialogs.h"
+#include "ui/resource.h"
+#include "ui/text.h"
+
+namespace orvante::ui::qt {
+
+namespace {
+
+// Win32 raises shorter window timer periods to this.
+constexpr int kMinimumTimerMs = 10;
+// What an edit holds when nobody limits it.
+constexpr int kDefaultTextLimit = 32767;
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QFont DialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSize(9);
+    return font;
+}
+
+void ApplyClassicLook(QApplication& app) {
+    if (QStyle* style = QApplication::setStyle(QStringLiteral("Windows"))) {
+        app.setPalette(style->standardPalette());
+    }
+    app.setFont(DialogFont());
+}
+
+QtWindow::QtWindow(QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    setWindowTitle(QString());
+    setFont(DialogFont());
+    controls_ = BuildMainLayout(*this);
+    ConnectNotifications();
+
+    queue_.BindToCurrentThread();
+    // Other threads queue work; the event loop drains it. The call is queued to this
+    // object, so it is dropped if the window is gone first.
+    queue_.SetNotifier([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { queue_.RunPending(); }, Qt::QueuedConnection);
+    });
+}
+
+QtWindow::~QtWindow() {
+    queue_.SetNotifier({});
+    // Anyone still waiting in Send is released while the window is whole.
+    queue_.RunPending();
+}
+
+void QtWindow::ConnectNotifications() {
+    for (const auto& [id, widget] : controls_) {
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            connect(button, &QAbstractButton::clicked, this, [this, id = id] {
+                if (events_) events_->OnClicked(id);
+            });
+        } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            // Only the operator's choice: a selection made by the program says nothing.
+            connect(combo, &QComboBox::activated, this, [this, id = id] {
+                if (events_) events_->OnSelectionChanged(id);
+            });
+        }
+    }
+}
+
+int QtWindow::Run() {
+    if (!endResult_) {
+        // Not exec(): an application-modal main window would block the boxes that other
+        // threads show with no owner.
+        QEventLoop loop;
+        connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+        show();
+        loop.exec(QEventLoop::DialogExec);
+    }
+    return endResult_.value_or(IDCANCEL);
+}
+
+QWidget* QtWindow::Control(int id) const {
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+template <class Widget>
+Widget* QtWindow::Find(int id) const {
+    return qobject_cast<Widget*>(Control(id));
+}
+
+template <class Work>
+auto QtWindow::OnWindowThread(Work&& work) const {
+    using Result = std::invoke_result_t<Work&>;
+    if (queue_.IsWindowThread()) return work();
+    if constexpr (std::is_void_v<Result>) {
+        queue_.Send([&] { work(); });
+    } else {
+        std::optional<Result> result;
+        queue_.Send([&] { result.emplace(work()); });
+        return std::move(*result);
+    }
+}
+
+std::string QtWindow::GetText(int id) const {
+    return OnWindowThread([&]() -> std::string {
+        QWidget* widget = Control(id);
+        QString text;
+        if (auto* log = qobject_cast<CrLfTextEdit*>(widget)) return log->Text();
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) text = edit->text();
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) text = combo->currentText();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) text = button->text();
+        if (auto* label = qobject_cast<QLabel*>(widget)) text = label->text();
+        if (auto* group = qobject_cast<QGroupBox*>(widget)) text = group->title();
+        return text.toStdString();
+    });
+}
+
+void QtWindow::SetText(int id, const std::string& text) {
+    OnWindowThread([&] {
+        QWidget* widget = Control(id);
+        if (auto* log = qobject_cast<CrLfTextEdit*>(widget)) log->SetText(text);
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->setText(FromUtf8(text));
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(FromUtf8(text));
+        if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(FromUtf8(text));
+        if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(FromUtf8(text));
+        // A drop-down list shows its selected item; its text is not set on its own.
+    });
+}
+
+std::size_t QtWindow::TextLength(int id) const {
+    return OnWindowThread([&]() -> std::size_t {
+        if (auto* log = Find<CrLfTextEdit>(id)) return log->Cp936Length();
+        return Cp936Length(GetText(id));
+    });
+}
+
+void QtWindow::AppendText(int id, const std::string& text) {
+    OnWindowThread([&] {
+        if (auto* log = Find<CrLfTextEdit>(id)) {
+            log->Append(text);
+        } else if (auto* edit = Find<QLineEdit>(id)) {
+            edit->end(false);
+            edit->insert(FromUtf8(text));
+        }
+    });
+}
+
+void QtWindow::LimitText(int id, int characters) {
+    OnWindowThread([&] {
+        // QLineEdit applies its limit to typing and pasting alike. 0 lifts the limit.
+        if (auto* edit = Find<QLineEdit>(id)) {
+            edit->setMaxLength(characters > 0 ? characters : kDefaultTextLimit);
+        }
+    });
+}
+
+void QtWindow::EnableControl(int id, bool enable) {
+    OnWindowThread([&] {
+        if (QWidget* widget = Control(id)) widget->setEnabled(enable);
+    });
+}
+
+bool QtWindow::IsControlEnabled(int id) const {
+    return OnWindowThread([&] {
+        QWidget* widget = Control(id);
+        return widget != nullptr && widget->isEnabledTo(this);
+    });
+}
+
+void QtWindow::ShowControl(int id, bool show) {
+    OnWindowThread([&] {
+        if (QWidget* widget = Control(id)) widget->setVisible(show);
+    });
+}
+
+bool QtWindow::IsControlVisible(int id) const {
+    // Whether it shows once the window does, so that the answer does not depend on
+    // the window being on screen yet.
+    return OnWindowThread([&] {
+        QWidget* widget = Control(id);
+        return widget != nullptr && widget->isVisibleTo(this);
+    });
+}
+
+void QtWindow::SetIcon(int id, IconId icon) {
+    OnWindowThread([&] {
+        auto* label = Find<QLabel>(id);
+        if (!label) return;
+        const int size = std::min(label->width(), label->height()) >= 32 ? 32 : 16;
+        label->setPixmap(MakeIconPixmap(icon, size));
+    });
+}
+
+void QtWindow::ResetContent(int id) {
+    OnWindowThread([&] {
+        if (auto* combo = Find<QComboBox>(id)) combo->clear();
+    });
+}
+
+int QtWindow::AddString(int id, const std::string& text) {
+    return OnWindowThread([&] {
+        auto* combo = Find<QComboBox>(id);
+        if (!combo) return -1;
+        int at = combo->count();
+        if (combo->property(kSortedListProperty).toBool()) {
+            std::vector<std::string> items;
+            items.reserve(static_cast<std::size_t>(combo->count()));
+            for (int i = 0; i < combo->count(); ++i)
+                items.push_back(combo->itemText(i).toStdString());
+            at = static_cast<int>(SortedInsertIndex(items, text));
+        }
+        // Adding an item selects nothing; QComboBox would select the first one added.
+        const bool noSelection = combo->currentIndex() < 0;
+        combo->insertItem(at, FromUtf8(text));
+        if (noSelection) combo->setCurrentIndex(-1);
+        return at;
+    });
+}
+
+int QtWindow::GetCount(int id) const {
+    return OnWindowThread([&] {
+        auto* combo = Find<QComboBox>(id);
+        return combo ? combo->count() : 0;
+    });
+}
+
+std::string QtWindow::GetItemText(int id, int index) const {
+    return OnWindowThread([&]() -> std::string {
+        auto* combo = Find<QComboBox>(id);
+        if (!combo || index < 0 || index >= combo->count()) return {};
+        return combo->itemText(index).toStdString();
+    });
+}
+
+void QtWindow::SetCurSel(int id, int index) {
+    OnWindowThread([&] {
+        // Tells no one: only `activated`, the operator's choice, is listened to.
+        auto* combo = Find<QComboBox>(id);
+        if (combo) combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
+    });
+}
+
+int QtWindow::GetCurSel(int id) const {
+    return OnWindowThread([&] {
+        auto* combo = Find<QComboBox>(id);
+        return combo ? combo->currentIndex() : -1;
+    });
+}
+
+int QtWindow::GetCheck(int id) const {
+    return OnWindowThread([&] {
+        auto* button = Find<QAbstractButton>(id);
+        return button && button->isCheckable() && button->isChecked() ? 1 : 0;
+    });
+}
+
+void QtWindow::SetCheck(int id, int state) {
+    OnWindowThread([&] {
+        auto* button = Find<QAbstractButton>(id);
+        if (button && button->isCheckable()) button->setChecked(state != 0);
+    });
+}
+
+int QtWindow::MessageBox(const std::string& text, BoxButtons buttons) {
+    return OnWindowThread([&] {
+        // Like a framework box with no icon asked for: OK warns, Yes/No asks.
+        QMessageBox box(this);
+        SetUpMessageBox(
+            box, FromUtf8(text), QCoreApplication::applicationName(), buttons,
+            buttons == BoxButtons::kYesNo ? QMessageBox::Question : QMessageBox::Warning);
+        box.setWindowModality(Qt::WindowModal);
+        box.exec();
+        return BoxAnswer(box, buttons);
+    });
+}
+
+int QtWindow::MessageBoxNoOwner(const std::string& text, const std::string& caption,
+                                BoxButtons buttons, BoxIcon icon) {
+    if (queue_.IsWindowThread()) {
+        QMessageBox box;
+        SetUpMessageBox(box, FromUtf8(text), FromUtf8(caption), buttons, ToQtIcon(icon));
+        box.exec();
+        return BoxAnswer(box, buttons);
+    }
+    // Another thread: the box lives on the window thread, without modality, so that the
+    // window stays usable; only this thread waits for the answer.
+    struct Answer {
+        std::promise<int> promise;
+        bool given = false;
+    };
+    auto answer = std::make_shared<Answer>();
+    std::future<int> future = answer->promise.get_future();
+    queue_.Post([answer, text, caption, buttons, icon] {
+        auto box = std::make_unique<QMessageBox>();
+        SetUpMessageBox(*box, FromUtf8(text), FromUtf8(caption), buttons, ToQtIcon(icon));
+        box->setWindowModality(Qt::NonModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);  // from here on the box owns itself
+        QMessageBox* shown = box.release();
+        connect(shown, &QDialog::finished, shown, [answer, shown, buttons] {
+            if (answer->given) return;
+            answer->given = true;
+            answer->promise.set_value(BoxAnswer(*shown, buttons));
+        });
+        shown->show();
+    });
+    try {
+        return future.get();
+    } catch (const std::future_error&) {
+        // The box went away unanswered (the program is ending): its escape answer.
+        return buttons == BoxButtons::kYesNo ? IDNO : IDOK;
+    }
+}
+
+void QtWindow::SetTimer(int timerId, int milliseconds) {
+    OnWindowThread([&] {
+        auto [it, made] = timers_.try_emplace(timerId);
+        QTimer& timer = it->second;
+        if (made) {
+            connect(&timer, &QTimer::timeout, this, [this, timerId] {
+                if (events_) events_->OnTimer(timerId);
+            });
+        }
+        timer.start(std::max(milliseconds, kMinimumTimerMs));
+    });
+}
+
+void QtWindow::KillTimer(int timerId) {
+    OnWindowThread([&] {
+        if (auto it = timers_.find(timerId); it != timers_.end()) it->second.stop();
+    });
+}
+
+std::optional<std::string> QtWindow::OpenFileDialog(const FileDialogOptions& options) {
+    return OnWindowThread([&] { return RunFileDialog(this, false, options); });
+}
+
+std::optional<std::string> QtWindow::SaveFileDialog(const FileDialogOptions& options) {
+    return OnWindowThread([&] { return RunFileDialog(this, true, options); });
+}
+
+void QtWindow::SetWindowIcon(IconId icon) {
+    OnWindowThread([&] { setWindowIcon(MakeIcon(icon)); });
+}
+
+void QtWindow::AppendSystemMenuSeparator() {
+    OnWindowThread([&] { systemMenu_.push_back(MenuItem{true, 0, QString()}); });
+}
+
+void QtWindow::AppendSystemMenuItem(unsigned command, const std::string& text) {
+    OnWindowThread([&] { systemMenu_.push_back(MenuItem{false, command, FromUtf8(text)}); });
+}
+
+int QtWindow::DoModalDialog(int templateId) {
+    return OnWindowThread([&] {
+        if (templateId != IDD_ABOUTBOX) return IDCANCEL;
+        AboutBox about(this);
+        about.setWindowIcon(windowIcon());
+        about.setWindowModality(Qt::WindowModal);
+        return about.exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+    });
+}
+
+void QtWindow::EndDialog(int result) {
+    OnWindowThread([&] {
+        endResult_ = result;
+        done(result);
+    });
+}
+
+void QtWindow::reject() {
+    if (events_) events_->OnCancel();
+}
+
+void QtWindow::keyPressEvent(QKeyEvent* event) {
+    // Reaches the dialog only when the focused control leaves the key alone: a focused
+    // push button takes Enter itself, as in any Windows dialog.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (enter && modifiers == Qt::NoModifier) {
+        if (events_) events_->OnOK();
+        return;
+    }
+    if (event->matches(QKeySequence::Cancel)) {
+        reject();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void QtWindow::closeEvent(QCloseEvent* event) {
+    // The close box and Alt+F4 ask the logic; the window goes only by EndDialog.
+    event->ignore();
+    if (events_) events_->OnCancel();
+}
+
+void QtWindow::contextMenuEvent(QContextMenuEvent* event) {
+    if (systemMenu_.empty()) {
+        event->ignore();
+        return;
+    }
+    QMenu menu(this);
+    for (const MenuItem& item : systemMenu_) {
+        if (item.separator) {
+            menu.addSeparator();
+        } else {
+            menu.addAction(item.text)->setData(item.command);
+        }
+    }
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen && events_) events_->OnSysCommand(chosen->data().toUInt());
+}
+
+}  // namespace orvante::ui::qt

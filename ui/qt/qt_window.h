@@ -1,0 +1,109 @@
+// The console's main window on Qt Widgets: the dialog of template 102 with every control
+// addressed by its id, behind the window-framework interface.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ui/delivery_queue.h"
+#include "ui/framework.h"
+
+class QApplication;
+
+namespace orvante::ui::qt {
+
+// The look of a classic Windows dialog for the whole program: the "Windows" style, its
+// grey palette and the dialog font. Call once, before any window is made.
+void ApplyClassicLook(QApplication& app);
+
+// The dialog font, "宋体" 9 pt, with CJK fonts found on Linux behind it.
+QFont DialogFont();
+
+class QtWindow final : public QDialog, public Window {
+    Q_OBJECT
+
+public:
+    // Made on, and bound to, the GUI thread.
+    explicit QtWindow(QWidget* parent = nullptr);
+    ~QtWindow() override;
+
+    // Shows the window and runs it until EndDialog; returns EndDialog's result.
+    int Run();
+    std::optional<int> EndResult() const { return endResult_; }
+
+    // The widget of a control, or nullptr; for tests and automation.
+    QWidget* Control(int id) const;
+
+    // Window
+    void SetEvents(WindowEvents* events) override { events_ = events; }
+    std::string GetText(int id) const override;
+    void SetText(int id, const std::string& text) override;
+    std::size_t TextLength(int id) const override;
+    void AppendText(int id, const std::string& text) override;
+    void LimitText(int id, int characters) override;
+    void EnableControl(int id, bool enable) override;
+    bool IsControlEnabled(int id) const override;
+    void ShowControl(int id, bool show) override;
+    bool IsControlVisible(int id) const override;
+    void SetIcon(int id, IconId icon) override;
+    void ResetContent(int id) override;
+    int AddString(int id, const std::string& text) override;
+    int GetCount(int id) const override;
+    std::string GetItemText(int id, int index) const override;
+    void SetCurSel(int id, int index) override;
+    int GetCurSel(int id) const override;
+    int GetCheck(int id) const override;
+    void SetCheck(int id, int state) override;
+    int MessageBox(const std::string& text, BoxButtons buttons) override;
+    int MessageBoxNoOwner(const std::string& text, const std::string& caption, BoxButtons buttons,
+                          BoxIcon icon) override;
+    void SetTimer(int timerId, int milliseconds) override;
+    void KillTimer(int timerId) override;
+    std::optional<std::string> OpenFileDialog(const FileDialogOptions& options) override;
+    std::optional<std::string> SaveFileDialog(const FileDialogOptions& options) override;
+    void SetWindowIcon(IconId icon) override;
+    bool HasSystemMenu() const override { return true; }
+    void AppendSystemMenuSeparator() override;
+    void AppendSystemMenuItem(unsigned command, const std::string& text) override;
+    int DoModalDialog(int templateId) override;
+    void EndDialog(int result) override;
+    WindowThread& Thread() override { return queue_; }
+
+    // QDialog: Escape and every other way of rejecting go to the logic's OnCancel.
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    // Runs `work` on the window thread, here at once or there through a synchronous
+    // delivery, the way a sent message reaches a control from any thread.
+    template <class Work>
+    auto OnWindowThread(Work&& work) const;
+    template <class Widget>
+    Widget* Find(int id) const;
+
+    void ConnectNotifications();
+
+    struct MenuItem {
+        bool separator;
+        unsigned command;
+        QString text;
+    };
+
+    mutable DeliveryQueue queue_;  // sends from const getters called on other threads
+    WindowEvents* events_ = nullptr;
+    std::unordered_map<int, QWidget*> controls_;  // owned by their parent widgets
+    std::map<int, QTimer> timers_;
+    std::vector<MenuItem> systemMenu_;
+    std::optional<int> endResult_;
+};
+
+}  // namespace orvante::ui::qt
