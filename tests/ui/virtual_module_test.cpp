@@ -3,12 +3,10 @@
 #include "sim/virtual_module.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
 
 #include "serial/port_list.h"
 #include "tests/support/fake_window.h"
+#include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
 #include "ui/console_dlg.h"
 
@@ -16,29 +14,6 @@ namespace orvante::ui {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A ports directory of the test's own, so that nothing else's ports get in the way.
-class PrivateRuntimeDir {
-public:
-    PrivateRuntimeDir() {
-        char pattern[] = "/tmp/orvante-console-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        if (const char* old = getenv("XDG_RUNTIME_DIR")) old_ = old;
-        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
-    }
-    ~PrivateRuntimeDir() {
-        if (old_) {
-            setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
-        std::filesystem::remove_all(dir_);
-    }
-
-private:
-    std::string dir_;
-    std::optional<std::string> old_;
-};
 
 class VirtualModuleConsole : public ::testing::Test {
 protected:
@@ -78,7 +53,7 @@ protected:
         return lines;
     }
 
-    PrivateRuntimeDir runtimeDir_;
+    test::PrivateRuntimeDir runtimeDir_;
     test::SimLine line_;
     test::FakeWindow window_;
     CConsoleDlg dialog_{window_};
