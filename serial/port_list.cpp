@@ -1,5 +1,6 @@
 #include "serial/port_list.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,7 +72,17 @@ void ForEachEntry(const std::string& dir, Visit visit) {
     }
 }
 
+// Links in the ports directory name devices the console will open, so only a
+// directory that is ours and that nobody else can write to is trusted: on a shared
+// /tmp another user could otherwise put a port of theirs in our list.
+bool IsPrivateDirectory(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
+    if (!IsPrivateDirectory(portsDir)) return;
     ForEachEntry(portsDir, [map](const fs::directory_entry& entry) {
         const auto number = LinkedPortNumber(entry.path().filename().string());
         std::error_code ec;

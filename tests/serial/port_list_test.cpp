@@ -108,6 +108,7 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(temp_.Path().empty());
         fs::create_directories(portsDir_);
+        fs::permissions(portsDir_, fs::perms::owner_all, fs::perm_options::replace);
         fs::create_directories(sysDir_);
     }
 
@@ -170,6 +171,13 @@ TEST_F(ScanDeviceMapTest, CombinesLinkedPortsAndHardware) {
         {101, hardware("ttyAMA10")}, {102, hardware("ttyUSB40")},
     };
     EXPECT_EQ(Scan(), expected);
+}
+
+TEST_F(ScanDeviceMapTest, PortsDirectoryOthersCanWriteToIsNotTrusted) {
+    Link("COM7", pty_.SlavePath());
+    fs::permissions(portsDir_, fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::add);
+    EXPECT_TRUE(Scan().empty());
 }
 
 TEST_F(ScanDeviceMapTest, MissingDirectoriesGiveNoPorts) {

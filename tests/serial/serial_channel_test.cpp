@@ -333,6 +333,8 @@ protected:
         if (old) oldRuntimeDir_ = old;
         setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
         std::filesystem::create_directories(PortsDirectory());
+        std::filesystem::permissions(PortsDirectory(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace);
     }
     void TearDown() override {
         if (oldRuntimeDir_) {
