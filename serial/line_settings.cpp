@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 
 namespace orvante::serial {
 
@@ -161,6 +162,29 @@ KernelTermios MakeRawTermios(const KernelTermios& current, const LineSettings& s
     t.cc[VMIN] = 1;
     t.cc[VTIME] = 0;
     return t;
+}
+
+namespace {
+
+// Drivers that program a divisor may report the rate they really run at; a line still
+// works when both ends are within about 2 % of each other.
+constexpr double kRateTolerance = 0.02;
+
+bool RateClose(std::uint32_t requested, std::uint32_t actual) {
+    const double difference = std::abs(static_cast<double>(actual) - requested);
+    return difference <= kRateTolerance * requested;
+}
+
+}  // namespace
+
+bool DriverKeptRates(const KernelTermios& requested, const KernelTermios& actual) {
+    // The kernel fills both speed fields on every read-back, whatever code CBAUD holds.
+    if ((requested.cflag & CBAUD) == kBother && !RateClose(requested.ospeed, actual.ospeed)) {
+        return false;
+    }
+    const std::uint32_t inputCode = (requested.cflag & CIBAUD) >> kInputBaudShift;
+    if (inputCode == kBother && !RateClose(requested.ispeed, actual.ispeed)) return false;
+    return true;
 }
 
 }  // namespace orvante::serial

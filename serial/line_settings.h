@@ -49,4 +49,10 @@ struct KernelTermios {
 // arbitrary rate (BOTHER) in both directions.
 KernelTermios MakeRawTermios(const KernelTermios& current, const LineSettings& settings);
 
+// Whether a driver, having been given `requested`, runs at its rates: read back as
+// `actual`, each rate asked for as an arbitrary rate is within 2 % of the one asked
+// for. A driver may encode a standard rate back as its own code (B9600 rather than
+// BOTHER) and may report the rate its divisor really gives; both are fine.
+bool DriverKeptRates(const KernelTermios& requested, const KernelTermios& actual);
+
 }  // namespace orvante::serial

@@ -6,7 +6,6 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 
 #include "serial/port_device.h"
@@ -17,10 +16,6 @@ namespace {
 
 static_assert(sizeof(termios2::c_cc) == sizeof(KernelTermios::cc),
               "KernelTermios mirrors the kernel's control characters");
-
-// Drivers that program a divisor may report the rate they really run at; a line still
-// works when both ends are within about 2% of each other, so smaller changes are taken.
-constexpr double kRateTolerance = 0.02;
 
 void Record(SysError* error, int code) {
     if (error != nullptr) *error = SysError::FromErrno(code);
@@ -52,23 +47,6 @@ termios2 ToKernel(const KernelTermios& t) {
     return k;
 }
 
-bool RateClose(std::uint32_t requested, std::uint32_t actual) {
-    const double difference = std::abs(static_cast<double>(actual) - requested);
-    return difference <= kRateTolerance * requested;
-}
-
-// Whether the driver kept the rates that were asked for as arbitrary rates (BOTHER).
-// An input field of 0 means "the same as the output", which the output check covers.
-bool RatesTaken(const termios2& requested, const termios2& actual) {
-    if ((requested.c_cflag & CBAUD) == BOTHER &&
-        ((actual.c_cflag & CBAUD) != BOTHER || !RateClose(requested.c_ospeed, actual.c_ospeed))) {
-        return false;
-    }
-    const auto inputCode = (requested.c_cflag & CIBAUD) >> IBSHIFT;
-    if (inputCode == BOTHER && !RateClose(requested.c_ispeed, actual.c_ispeed)) return false;
-    return true;
-}
-
 }  // namespace
 
 bool PortDevice::GetState(KernelTermios* state, SysError* error) const {
@@ -92,7 +70,7 @@ bool PortDevice::SetState(const KernelTermios& state, SysError* error) {
         Record(error, errno);
         return false;
     }
-    if (!RatesTaken(requested, actual)) {
+    if (!DriverKeptRates(state, FromKernel(actual))) {
         Record(error, EINVAL);
         return false;
     }

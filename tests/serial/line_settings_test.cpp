@@ -135,3 +135,33 @@ TEST(RawTermios, EveryTableRateIsAnArbitraryRateInBothDirections) {
 
 }  // namespace
 }  // namespace orvante::serial
+
+namespace orvante::serial {
+namespace {
+
+// What real drivers do with a rate asked for as BOTHER: a UART re-encodes a standard
+// rate as its own code, and may report the rate its divisor gives.
+TEST(DriverKeptRates, TakesReEncodedAndNearbyRatesAndRefusesOthers) {
+    LineSettings settings;
+    settings.baudRate = 9600;
+    const KernelTermios requested = MakeRawTermios(KernelTermios{}, settings);
+
+    KernelTermios reEncoded = requested;
+    reEncoded.cflag = (reEncoded.cflag & ~static_cast<std::uint32_t>(CBAUD | CIBAUD)) | B9600;
+    EXPECT_TRUE(DriverKeptRates(requested, reEncoded));
+
+    KernelTermios divisor = requested;
+    divisor.ospeed = divisor.ispeed = 9615;  // within 2 %
+    EXPECT_TRUE(DriverKeptRates(requested, divisor));
+
+    KernelTermios fallback = requested;
+    fallback.ospeed = fallback.ispeed = 38400;  // a driver that fell back to its default
+    EXPECT_FALSE(DriverKeptRates(requested, fallback));
+
+    KernelTermios inputOnly = requested;
+    inputOnly.ispeed = 4800;
+    EXPECT_FALSE(DriverKeptRates(requested, inputOnly));
+}
+
+}  // namespace
+}  // namespace orvante::serial

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,25 @@ TEST_F(PortDeviceTest, SecondOpenIsRefusedUntilTheFirstCloses) {
 
     port_.Close();
     EXPECT_TRUE(second.Open(pair_.SlavePath(), &error)) << error.text;
+}
+
+// Real hardware, only when a port is named: ORVANTE_TEST_PORT=/dev/ttyUSB0.
+// Rates up to 115200 are within every UART's reach (230400 needs a faster clock than a
+// PC's 16550 has, and is refused there as it should be).
+TEST(HardwarePort, TakesTheRatesOfTheTable) {
+    const char* path = std::getenv("ORVANTE_TEST_PORT");
+    if (path == nullptr) GTEST_SKIP() << "set ORVANTE_TEST_PORT to a serial device to run this";
+    PortDevice port;
+    SysError error;
+    ASSERT_TRUE(port.Open(path, &error)) << error.text;
+    for (int rate : {300, 9600, 43000, 56000, 115200}) {
+        KernelTermios current;
+        ASSERT_TRUE(port.GetState(&current, &error)) << error.text;
+        LineSettings settings;
+        settings.baudRate = rate;
+        EXPECT_TRUE(port.SetState(MakeRawTermios(current, settings), &error))
+            << rate << ": " << error.text;
+    }
 }
 
 TEST(PortDeviceOpen, MissingDeviceFailsWithItsError) {
