@@ -378,3 +378,30 @@ TEST_F(PortsDirectoryTest, LinkedPtyIsListedAndOpensByItsNumber) {
 
 }  // namespace
 }  // namespace orvante::serial
+
+namespace orvante::serial {
+namespace {
+
+// Real hardware, only when a port is named: ORVANTE_TEST_PORT=/dev/ttyUSB0. Nothing
+// needs to be attached: the frame goes out, and the channel stays quiet and healthy.
+TEST(HardwareChannel, OpensMonitorsSendsAndStops) {
+    const char* path = std::getenv("ORVANTE_TEST_PORT");
+    if (path == nullptr) GTEST_SKIP() << "set ORVANTE_TEST_PORT to a serial device to run this";
+    test::FakeWindow window;
+    ui::WindowSerialOwner owner(window, [](const SerialMessage&) {});
+    CSerialChannel channel([path](int) { return std::string(path); });
+    ASSERT_TRUE(channel.OpenPort(&owner, 1, 9600, 'N', 8, 1, kMask, 512));
+    EXPECT_TRUE(window.Boxes().empty()) << window.Boxes().front().text;
+    ASSERT_TRUE(channel.StartMonitor());
+    const std::uint8_t frame[] = {0x7E, 0x05, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x80};
+    channel.QueueSend(frame, sizeof frame);
+    window.PumpUntil([] { return false; }, 50ms);
+    EXPECT_TRUE(channel.IsMonitorRunning());
+    channel.StopMonitor();
+    EXPECT_TRUE(window.PumpUntil([&] { return !channel.IsMonitorRunning(); }));
+    EXPECT_FALSE(channel.IsPortOpen());
+    EXPECT_TRUE(window.Boxes().empty());
+}
+
+}  // namespace
+}  // namespace orvante::serial
