@@ -62,6 +62,14 @@ std::string DisplayNameOf(const fs::path& device) {
     return device.filename().string();
 }
 
+std::string ReadFirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
 // Calls `visit` for each entry of `dir`; a missing or unreadable directory has none.
 // (The error-code forms throughout: a directory that changes under us must not throw.)
 template <typename Visit>
@@ -81,6 +89,23 @@ bool IsPrivateDirectory(const std::string& path) {
            info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// The label a publisher may put beside its link, COM<n>.label: its first line, when it
+// is short and printable. The virtual module labels itself "虚拟模块" this way.
+std::optional<std::string> LinkLabel(const fs::path& link) {
+    fs::path file = link;
+    file += ".label";
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec)) || fs::file_size(file, ec) > 256) {
+        return std::nullopt;
+    }
+    const std::string label = ReadFirstLine(file);
+    if (label.empty() || label.size() > 64) return std::nullopt;
+    for (unsigned char c : label) {
+        if (c < 0x20 || c == 0x7F) return std::nullopt;
+    }
+    return label;
+}
+
 void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
     if (!IsPrivateDirectory(portsDir)) return;
     ForEachEntry(portsDir, [map](const fs::directory_entry& entry) {
@@ -90,16 +115,9 @@ void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
         // canonical() follows every link and fails for a dangling one.
         const fs::path device = fs::canonical(entry.path(), ec);
         if (ec) return;
-        (*map)[*number] = PortEntry{entry.path().string(), DisplayNameOf(device)};
+        (*map)[*number] = PortEntry{entry.path().string(),
+                                    LinkLabel(entry.path()).value_or(DisplayNameOf(device))};
     });
-}
-
-std::string ReadFirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-    return line;
 }
 
 // 8250 drivers register a fixed set of ttyS ports whether or not a UART answers; the

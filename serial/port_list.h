@@ -21,7 +21,8 @@ using DeviceMap = std::map<int, PortEntry>;
 // /tmp/orvante-<uid>/ports without XDG_RUNTIME_DIR.
 std::string PortsDirectory();
 
-// Builds the device map: COM<n> links in `portsDir` whose target exists, then serial
+// Builds the device map: COM<n> links in `portsDir` whose target exists (shown by the
+// label in COM<n>.label beside the link, if any, else by the device's name), then serial
 // hardware under `sysClassTty` (default /sys/class/tty) numbered by kernel name; a
 // ports-directory entry wins over hardware with the same number.
 DeviceMap ScanDeviceMap(const std::string& portsDir, const std::string& sysClassTty);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 #include "serial/port_list.h"
@@ -41,6 +42,12 @@ void MakePrivateDirectory(const std::string& path) {
     }
 }
 
+// What the port list shows after the COM number. Best effort: without it the list
+// shows the pty's name.
+void WriteLabel(const std::string& path) {
+    std::ofstream(path, std::ios::trunc) << "虚拟模块\n";
+}
+
 // Where `link` points, empty when it is not a link.
 std::string LinkTarget(const std::string& link) {
     char target[PATH_MAX];
@@ -66,7 +73,10 @@ PublishedPort::PublishedPort(std::optional<int> number, const std::string& ports
 PublishedPort::~PublishedPort() {
     // Another program may have put its own entry there since (after ours was removed
     // by hand): leave that alone.
-    if (!linkPath_.empty() && LinkTarget(linkPath_) == slavePath_) ::unlink(linkPath_.c_str());
+    if (!linkPath_.empty() && LinkTarget(linkPath_) == slavePath_) {
+        ::unlink(linkPath_.c_str());
+        ::unlink((linkPath_ + ".label").c_str());
+    }
 }
 
 void PublishedPort::OpenPty() {
@@ -99,6 +109,7 @@ void PublishedPort::Publish(std::optional<int> number, const std::string& portsD
         if (::symlink(slavePath_.c_str(), link.c_str()) == 0) {
             linkPath_ = link;
             number_ = n;
+            WriteLabel(link + ".label");
             return;
         }
         if (errno != EEXIST) Fail(link, errno);

@@ -173,6 +173,20 @@ TEST_F(ScanDeviceMapTest, CombinesLinkedPortsAndHardware) {
     EXPECT_EQ(Scan(), expected);
 }
 
+TEST_F(ScanDeviceMapTest, LabelBesideALinkNamesThePort) {
+    const std::string ptsName = fs::path(pty_.SlavePath()).lexically_relative("/dev").string();
+    Link("COM7", pty_.SlavePath());
+    std::ofstream(portsDir_ / "COM7.label") << "虚拟模块\nsecond line\n";
+    Link("COM8", pty_.SlavePath());
+    std::ofstream(portsDir_ / "COM8.label") << "bad\x01label\n";
+    Link("COM9", pty_.SlavePath());
+    std::ofstream(portsDir_ / "COM9.label") << std::string(300, 'x');
+    const auto ports = Scan();
+    EXPECT_EQ(ports.at(7).second, "虚拟模块");
+    EXPECT_EQ(ports.at(8).second, ptsName) << "a label with control characters is not shown";
+    EXPECT_EQ(ports.at(9).second, ptsName) << "nor an overlong one";
+}
+
 TEST_F(ScanDeviceMapTest, PortsDirectoryOthersCanWriteToIsNotTrusted) {
     Link("COM7", pty_.SlavePath());
     fs::permissions(portsDir_, fs::perms::group_write | fs::perms::others_write,

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "serial/event_fd.h"
+#include "serial/port_list.h"
 #include "sim/line_server.h"
 #include "sim/published_port.h"
 #include "tests/sim/line_io.h"
@@ -102,6 +103,8 @@ TEST(PublishedPort, TakesNinetyNineOrTheFirstFreeNumberAboveAndNeverReplaces) {
     struct stat info {};
     ASSERT_EQ(::stat(ports.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(serial::ScanDeviceMap(ports, dir.Path() + "/no-sysfs").at(99).displayName, "虚拟模块")
+        << "the port list names the virtual module";
 
     std::ofstream(ports + "/COM100") << "someone else's entry";
     {
@@ -113,6 +116,7 @@ TEST(PublishedPort, TakesNinetyNineOrTheFirstFreeNumberAboveAndNeverReplaces) {
         EXPECT_EQ(chosen.LinkPath(), ports + "/COM7");
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(ports + "/COM101")));
+    EXPECT_FALSE(fs::exists(ports + "/COM101.label"));
     EXPECT_FALSE(fs::exists(fs::symlink_status(ports + "/COM7")));
     EXPECT_TRUE(fs::exists(ports + "/COM100"));
 
