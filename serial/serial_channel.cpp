@@ -58,14 +58,13 @@ void CSerialChannel::Close() {
 
 bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char parity,
                               int dataBits, int stopBits, std::uint32_t commMask,
-                              int sendBufferSize) {
+                              int /*sendBufferSize*/) {
     EndMonitor();
     ResetEvents();
 
     std::lock_guard lock(m_csPort);
     m_pOwnerWnd = owner;
     m_nComPort = portNumber;
-    m_nSendBufferSize = sendBufferSize;
     m_dwCommMask = commMask;
     {
         // A new port starts with nothing pending: frames queued for the old one are dropped.

@@ -51,6 +51,7 @@ public:
     CSerialChannel& operator=(const CSerialChannel&) = delete;
 
     // Window thread. Ends a running monitor first, then opens and configures the port.
+    // Frames are queued whole whatever their length, so `sendBufferSize` limits nothing.
     // False when the device cannot be opened; true when it is open, also when a
     // configuration step failed (that step's error box has then been shown).
     bool OpenPort(SerialOwner* owner, int portNumber, int baud, char parity, int dataBits,
@@ -101,7 +102,6 @@ private:
     SerialOwner* m_pOwnerWnd = nullptr;
     int m_nComPort = 0;
     std::uint32_t m_dwCommMask = 0;
-    int m_nSendBufferSize = 0;
     LineSettings m_lineState;
 
     std::recursive_mutex m_csPort;  //!< Protects m_port and its configuration

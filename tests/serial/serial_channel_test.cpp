@@ -15,6 +15,7 @@
 #include "serial/port_list.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/runtime_dir.h"
 #include "tests/support/termios_probe.h"
 #include "tests/support/wait.h"
 #include "ui/port_combo.h"
@@ -326,30 +327,15 @@ TEST(PortErrorText, NamesTheCallTheErrorAndThePort) {
 class PortsDirectoryTest : public ChannelTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvante-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        runtimeDir_ = pattern;
-        const char* old = getenv("XDG_RUNTIME_DIR");
-        if (old) oldRuntimeDir_ = old;
-        setenv("XDG_RUNTIME_DIR", runtimeDir_.c_str(), 1);
         std::filesystem::create_directories(PortsDirectory());
         std::filesystem::permissions(PortsDirectory(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::replace);
-    }
-    void TearDown() override {
-        if (oldRuntimeDir_) {
-            setenv("XDG_RUNTIME_DIR", oldRuntimeDir_->c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
-        std::filesystem::remove_all(runtimeDir_);
     }
     void Link(const std::string& target, const std::string& name) {
         std::filesystem::create_symlink(target, std::filesystem::path(PortsDirectory()) / name);
     }
 
-    std::string runtimeDir_;
-    std::optional<std::string> oldRuntimeDir_;
+    test::PrivateRuntimeDir runtimeDir_;
 };
 
 TEST_F(PortsDirectoryTest, LinkedPtyIsListedAndOpensByItsNumber) {

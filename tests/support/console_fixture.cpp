@@ -27,9 +27,9 @@ ConsoleFixture::~ConsoleFixture() {
     dialog_.reset();
 }
 
-std::vector<std::string> ConsoleFixture::LogLines() const {
+std::vector<std::string> LogLinesOf(const FakeWindow& window) {
     std::vector<std::string> lines;
-    const std::string log = window_.GetText(ui::IDC_LOG);
+    const std::string log = window.GetText(ui::IDC_LOG);
     std::size_t at = 0;
     while (at <= log.size()) {
         const std::size_t end = log.find("\r\n", at);
@@ -42,6 +42,10 @@ std::vector<std::string> ConsoleFixture::LogLines() const {
         at = end + 2;
     }
     return lines;
+}
+
+std::vector<std::string> ConsoleFixture::LogLines() const {
+    return LogLinesOf(window_);
 }
 
 bool ConsoleFixture::LogHas(const std::string& line) const {

@@ -45,6 +45,10 @@ protected:
     std::unique_ptr<ui::CConsoleDlg> dialog_;
 };
 
+// The log's entries without their time stamps ("hh:mm:ss " cut), in order; the first,
+// empty line of the log is left out.
+std::vector<std::string> LogLinesOf(const FakeWindow& window);
+
 // A reply frame from `source` to `destination`.
 std::vector<std::uint8_t> Reply(std::uint16_t source, std::uint16_t destination,
                                 std::uint8_t command, std::vector<std::uint8_t> payload = {});

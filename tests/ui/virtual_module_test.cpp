@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/port_list.h"
+#include "tests/support/console_fixture.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
@@ -42,16 +43,7 @@ protected:
         window_.Click(IDC_CONNECT);
         return window_.PumpUntil([&] { return dialog_.LocalAddress() == 0x1234; });
     }
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::string log = window_.GetText(IDC_LOG);
-        for (std::size_t at = 0; (at = log.find("\r\n", at)) != std::string::npos;) {
-            at += 2;
-            const std::size_t end = log.find("\r\n", at);
-            lines.push_back(log.substr(at + 9, end == std::string::npos ? end : end - at - 9));
-        }
-        return lines;
-    }
+    std::vector<std::string> LogLines() const { return test::LogLinesOf(window_); }
 
     test::PrivateRuntimeDir runtimeDir_;
     test::SimLine line_;
