@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 
 #include "serial/port_list.h"
@@ -14,16 +15,6 @@ namespace {
 // Received bytes handed to the window in one delivery at most; the window still
 // handles them one message at a time.
 constexpr std::size_t kReadChunk = 4096;
-
-// Each delivery wakes the window thread, and a fast line hands over a few bytes at a
-// time (a UART's FIFO). Port events closer together than kStreamGap count as a stream:
-// the monitor then lets bytes gather for kGatherTime before it reads them, so that a
-// 230400-baud stream costs a few hundred deliveries a second instead of thousands. A
-// lone reply, and a queue that is already well filled, are read at once.
-constexpr auto kStreamGap = std::chrono::milliseconds(5);
-constexpr auto kGatherTime = std::chrono::milliseconds(4);
-// With this much already waiting, reading at once costs little per byte.
-constexpr std::size_t kEnoughToRead = 512;
 
 }  // namespace
 
@@ -102,6 +93,7 @@ bool CSerialChannel::ConfigurePort(const std::string& definition) {
         return false;
     }
     m_lineState = *parsed;
+    m_gathering = InputGathering(InputGathering::ByteTime(m_lineState));
     if (!m_port.SetState(MakeRawTermios(current, m_lineState), &error)) {
         ShowPortError("SetCommState()", error);
         return false;
@@ -218,12 +210,7 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
     }
     if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) return Step::kGoOn;
 
-    const auto now = std::chrono::steady_clock::now();
-    if (revents == POLLIN && now - m_lastPortEvent < kStreamGap &&
-        m_port.InputCount() < kEnoughToRead) {
-        LetBytesGather();
-    }
-    m_lastPortEvent = std::chrono::steady_clock::now();
+    if (revents == POLLIN) LetBytesGather();
 
     std::vector<SerialMessage> messages;
     SysError error;
@@ -245,9 +232,15 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
 }
 
 void CSerialChannel::LetBytesGather() {
-    // A stop request ends the wait at once.
-    pollfd stop{m_stopEvent.Fd(), POLLIN, 0};
-    poll(&stop, 1, static_cast<int>(kGatherTime.count()));
+    using Clock = std::chrono::steady_clock;
+    for (auto wait = m_gathering.Decide(Clock::now(), m_port.InputCount()); wait;
+         wait = m_gathering.Decide(Clock::now(), m_port.InputCount())) {
+        // A stop request ends the wait at once.
+        pollfd stop{m_stopEvent.Fd(), POLLIN, 0};
+        const timespec timeout{static_cast<time_t>(wait->count() / 1'000'000'000),
+                               static_cast<long>(wait->count() % 1'000'000'000)};
+        if (ppoll(&stop, 1, &timeout, nullptr) != 0) return;
+    }
 }
 
 bool CSerialChannel::DrainInput(std::vector<SerialMessage>& messages, SysError* error) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "serial/event_fd.h"
+#include "serial/input_gathering.h"
 #include "serial/line_settings.h"
 #include "serial/port_device.h"
 #include "serial/serial_owner.h"
@@ -119,7 +120,7 @@ private:
     // Monitor-thread state: the frame being written and how much of it has gone.
     std::deque<std::vector<std::uint8_t>> m_writing;
     std::size_t m_writeOffset = 0;
-    std::chrono::steady_clock::time_point m_lastPortEvent;
+    InputGathering m_gathering;  // when to read what has arrived
 
     std::thread m_monitorThread;
     std::atomic<bool> m_bMonitorRunning{false};
