@@ -2,6 +2,7 @@
 // and air-conditioner codes. Each button builds its request from the controls and sends
 // it with SendCommand; DispatchResponse hands each reply to its handler here and then
 // ends the supervision where the reply calls for it.
+#include <optional>
 #include <string>
 
 #include "functions/ac_code.h"
@@ -45,6 +46,17 @@ std::uint8_t Selection(const Window& window, int id) {
     return static_cast<std::uint8_t>(window.GetCurSel(id));
 }
 
+// The slot typed into a slot edit; nothing, after telling the operator, when it is out
+// of range.
+std::optional<std::uint16_t> SlotInRange(Window& window, const std::string& typed) {
+    const std::int32_t slot = ParseDecimalField(typed);
+    if (!functions::IsSlotInRange(slot)) {
+        window.MessageBox("序号超范围!", BoxButtons::kOk);
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(slot);
+}
+
 template <std::size_t N>
 void Send(CConsoleDlg& dialog, std::uint8_t command, const std::array<std::uint8_t, N>& payload) {
     dialog.SendCommand(command, payload.data(), static_cast<std::uint16_t>(N));
@@ -57,28 +69,20 @@ void Send(CConsoleDlg& dialog, std::uint8_t command, const std::array<std::uint8
 void CConsoleDlg::OnLearn() {
     m_pendingOp = kOpLearn;
     UpdateData(true);
-    const std::int32_t slot = ParseDecimalField(m_strLearnIndex);
-    if (!functions::IsSlotInRange(slot)) {
-        m_window.MessageBox("序号超范围!", BoxButtons::kOk);
-        return;
-    }
+    const auto slot = SlotInRange(m_window, m_strLearnIndex);
+    if (!slot) return;
     LogEvent("正在学习中……");
-    Send(*this, protocol::kCmdLearn,
-         functions::EncodeSlotRequest(static_cast<std::uint16_t>(slot)));
+    Send(*this, protocol::kCmdLearn, functions::EncodeSlotRequest(*slot));
     // No time-out: the module answers only once the operator has pointed a remote at it.
 }
 
 void CConsoleDlg::OnTransmit() {
     m_pendingOp = kOpTransmit;
     UpdateData(true);
-    const std::int32_t slot = ParseDecimalField(m_strSendIndex);
-    if (!functions::IsSlotInRange(slot)) {
-        m_window.MessageBox("序号超范围!", BoxButtons::kOk);
-        return;
-    }
+    const auto slot = SlotInRange(m_window, m_strSendIndex);
+    if (!slot) return;
     LogEvent("开始发射……");
-    Send(*this, protocol::kCmdTransmit,
-         functions::EncodeSlotRequest(static_cast<std::uint16_t>(slot)));
+    Send(*this, protocol::kCmdTransmit, functions::EncodeSlotRequest(*slot));
     // Armed also when SendCommand refused the target: the time-out then reports it.
     ArmReplyTimer();
 }

@@ -18,14 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t kModule = 0x1234;
 
-// The edits and check boxes the replies write, in task order: enabled, slot, period,
-// start delay, loop count.
-const int kTaskControls[3][5] = {
-    {IDC_TASK1_ENABLE, IDC_TASK1_SLOT, IDC_TASK1_PERIOD, IDC_TASK1_DELAY, IDC_TASK1_LOOPS},
-    {IDC_TASK2_ENABLE, IDC_TASK2_SLOT, IDC_TASK2_PERIOD, IDC_TASK2_DELAY, IDC_TASK2_LOOPS},
-    {IDC_TASK3_ENABLE, IDC_TASK3_SLOT, IDC_TASK3_PERIOD, IDC_TASK3_DELAY, IDC_TASK3_LOOPS},
-};
-
 class ModuleFunctions : public test::ConsoleFixture {
 protected:
     void SetUp() override { ConnectTo(kModule); }
@@ -54,107 +46,77 @@ protected:
     }
 };
 
-// What the replies write: the texts are "-" and the boxes 0 1 1 unless a case says
-// otherwise.
-struct DispatchCase {
-    const char* what;
-    std::uint8_t command;
-    Bytes payload;
-    std::vector<std::string> lines;  // after the receive line
-    std::map<int, std::string> texts;
-    std::map<int, int> checks;
-    bool endsSupervision;
-};
+// The controls the replies write, as shown: an edit's or a static's text, a check box's
+// "on" or "off".
+const int kWritten[] = {IDC_PULSE_CAPACITY, IDC_PULSE_COUNT,  IDC_TASK1_ENABLE, IDC_TASK1_SLOT,
+                        IDC_TASK1_PERIOD,   IDC_TASK1_DELAY,  IDC_TASK1_LOOPS,  IDC_TASK2_ENABLE,
+                        IDC_TASK2_SLOT,     IDC_TASK2_PERIOD, IDC_TASK2_DELAY,  IDC_TASK2_LOOPS,
+                        IDC_TASK3_ENABLE,   IDC_TASK3_SLOT,   IDC_TASK3_PERIOD, IDC_TASK3_DELAY,
+                        IDC_TASK3_LOOPS};
+
+bool IsCheckBox(int id) {
+    return id == IDC_TASK1_ENABLE || id == IDC_TASK2_ENABLE || id == IDC_TASK3_ENABLE;
+}
 
 TEST_F(ModuleFunctions, RepliesLogWriteTheirControlsAndEndSupervisionOrNot) {
-    Bytes tasks = {0x03, 0x05, 0x00, 0x0A, 0x00, 0x02, 0x00, 0x00, 0x00,   // on by bit 0
-                   0x02, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x70, 0x11,   // off: bit 0 clear
-                   0x00, 0x64, 0x00, 0xA0, 0x05, 0x00, 0x00, 0xFF, 0xFF};  // off
-    const std::map<int, std::string> taskTexts = {
-        {IDC_TASK1_SLOT, "5"},      {IDC_TASK1_PERIOD, "10"},  {IDC_TASK1_DELAY, "2"},
-        {IDC_TASK1_LOOPS, "0"},     {IDC_TASK2_SLOT, "65535"}, {IDC_TASK2_PERIOD, "1"},
-        {IDC_TASK2_DELAY, "0"},     {IDC_TASK2_LOOPS, "4464"}, {IDC_TASK3_SLOT, "100"},
-        {IDC_TASK3_PERIOD, "1440"}, {IDC_TASK3_DELAY, "0"},    {IDC_TASK3_LOOPS, "65535"},
+    const Bytes tasks = {0x03, 0x05, 0x00, 0x0A, 0x00, 0x02, 0x00, 0x00, 0x00,   // on: bit 0
+                         0x02, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 0x70, 0x11,   // off: bit 0
+                         0x01, 0x64, 0x00, 0xA0, 0x05, 0x00, 0x00, 0xFF, 0xFF};  // on
+    const std::map<int, std::string> taskFields = {
+        {IDC_TASK1_ENABLE, "on"},   {IDC_TASK1_SLOT, "5"},    {IDC_TASK1_PERIOD, "10"},
+        {IDC_TASK1_DELAY, "2"},     {IDC_TASK1_LOOPS, "0"},   {IDC_TASK2_ENABLE, "off"},
+        {IDC_TASK2_SLOT, "65535"},  {IDC_TASK2_PERIOD, "1"},  {IDC_TASK2_DELAY, "0"},
+        {IDC_TASK2_LOOPS, "4464"},  {IDC_TASK3_ENABLE, "on"}, {IDC_TASK3_SLOT, "100"},
+        {IDC_TASK3_PERIOD, "1440"}, {IDC_TASK3_DELAY, "0"},   {IDC_TASK3_LOOPS, "65535"}};
+    const Bytes shortTasks(tasks.begin(), tasks.end() - 1);
+    const char* const kLearned = "学习成功，退出学习状态！";
+    const struct {
+        std::uint8_t command;
+        Bytes payload;
+        const char* line;  // after the receive line; "" for none
+        std::map<int, std::string> written;
+        bool endsSupervision;
+    } kCases[] = {
+        {16, {0x00, 0x2C, 0x01}, "设置波形个数成功！", {}, true},
+        {17, {0x00, 0x2C, 0x01}, "读取成功！", {{IDC_PULSE_CAPACITY, "300"}}, true},
+        {17, {0x00, 0x2C}, "", {}, false},  // one byte short
+        {19, {0x03, 0x00, 0x01, 0xC8, 0x00}, kLearned, {{IDC_PULSE_COUNT, "100"}}, true},
+        {19, {0, 0, 0, 0x01, 0x00}, kLearned, {{IDC_PULSE_COUNT, "0"}}, true},
+        {19, {0, 0, 0, 0xFF, 0xFF}, kLearned, {{IDC_PULSE_COUNT, "32767"}}, true},
+        {19, {0, 0, 0, 0xC8}, "", {}, false},
+        {21, {0x03, 0x00, 0x01}, "发射成功！", {}, true},
+        {21, {0x03, 0x00, 0x00}, "发射失败！", {}, true},
+        {21, {0x03, 0x00, 0x02}, "发射失败！", {}, true},
+        {21, {0x03, 0x00}, "", {}, false},
+        {23, tasks, "", taskFields, false},
+        {23, shortTasks, "", {}, false},
+        {25, {0x01}, "设置定时任务成功！", {}, true},
+        {27, {0x01, 0x02, 0x00}, "发射失败！", {}, false},
     };
-    const DispatchCase kCases[] = {
-        {"set capacity", 16, {0x00, 0x2C, 0x01}, {"设置波形个数成功！"}, {}, {}, true},
-        {"read capacity",
-         17,
-         {0x00, 0x2C, 0x01},
-         {"读取成功！"},
-         {{IDC_PULSE_CAPACITY, "300"}},
-         {},
-         true},
-        {"read capacity, one byte short", 17, {0x00, 0x2C}, {}, {}, {}, false},
-        {"learn result",
-         19,
-         {0x03, 0x00, 0x01, 0xC8, 0x00},
-         {"学习成功，退出学习状态！"},
-         {{IDC_PULSE_COUNT, "100"}},
-         {},
-         true},
-        {"learn result, count 1",
-         19,
-         {0, 0, 0, 0x01, 0x00},
-         {"学习成功，退出学习状态！"},
-         {{IDC_PULSE_COUNT, "0"}},
-         {},
-         true},
-        {"learn result, count FFFF",
-         19,
-         {0, 0, 0, 0xFF, 0xFF},
-         {"学习成功，退出学习状态！"},
-         {{IDC_PULSE_COUNT, "32767"}},
-         {},
-         true},
-        {"learn result, one byte short", 19, {0, 0, 0, 0xC8}, {}, {}, {}, false},
-        {"transmit sent", 21, {0x03, 0x00, 0x01}, {"发射成功！"}, {}, {}, true},
-        {"transmit status 0", 21, {0x03, 0x00, 0x00}, {"发射失败！"}, {}, {}, true},
-        {"transmit status 2", 21, {0x03, 0x00, 0x02}, {"发射失败！"}, {}, {}, true},
-        {"transmit, one byte short", 21, {0x03, 0x00}, {}, {}, {}, false},
-        {"read tasks",
-         23,
-         tasks,
-         {},
-         taskTexts,
-         {{IDC_TASK1_ENABLE, 1}, {IDC_TASK2_ENABLE, 0}, {IDC_TASK3_ENABLE, 0}},
-         false},
-        {"read tasks, one byte short",
-         23,
-         Bytes(tasks.begin(), tasks.end() - 1),
-         {},
-         {},
-         {},
-         false},
-        {"tasks written", 25, {0x01}, {"设置定时任务成功！"}, {}, {}, true},
-        {"air-conditioner answer", 27, {0x01, 0x02, 0x00}, {"发射失败！"}, {}, {}, false},
+    const auto shown = [&](int id) {
+        if (IsCheckBox(id)) return std::string(window_.GetCheck(id) ? "on" : "off");
+        return window_.GetText(id);
     };
-    std::vector<int> watchedTexts = {IDC_PULSE_CAPACITY, IDC_PULSE_COUNT};
-    for (const auto& [id, text] : taskTexts) watchedTexts.push_back(id);
-    const std::map<int, int> checksBefore = {
-        {IDC_TASK1_ENABLE, 0}, {IDC_TASK2_ENABLE, 1}, {IDC_TASK3_ENABLE, 1}};
-
-    for (const DispatchCase& c : kCases) {
-        SCOPED_TRACE(c.what);
-        for (int id : watchedTexts) window_.SetText(id, "-");
-        for (const auto& [id, check] : checksBefore) window_.SetCheck(id, check);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << int{c.command} << " with " << c.payload.size());
+        for (int id : kWritten) {
+            IsCheckBox(id) ? window_.SetCheck(id, id == IDC_TASK1_ENABLE ? 0 : 1)
+                           : window_.SetText(id, "-");
+        }
+        std::map<int, std::string> expected;
+        for (int id : kWritten) expected[id] = shown(id);
+        for (const auto& [id, text] : c.written) expected[id] = text;
         StartPendingTest();
         const std::size_t logged = LogLines().size();
 
         Receive(c.command, c.payload);
 
-        const auto lines = LogLinesFrom(logged);
+        std::vector<std::string> lines = LogLinesFrom(logged);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines[0].rfind("接收:", 0), 0u);
-        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.lines);
-        for (int id : watchedTexts) {
-            const auto it = c.texts.find(id);
-            EXPECT_EQ(window_.GetText(id), it == c.texts.end() ? "-" : it->second) << id;
-        }
-        for (const auto& [id, before] : checksBefore) {
-            const auto it = c.checks.find(id);
-            EXPECT_EQ(window_.GetCheck(id), it == c.checks.end() ? before : it->second) << id;
-        }
+        lines.erase(lines.begin());
+        EXPECT_EQ(lines, *c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+        for (int id : kWritten) EXPECT_EQ(shown(id), expected[id]) << id;
         EXPECT_EQ(Dialog().PendingOp(), c.endsSupervision ? 0 : 1);
         EXPECT_EQ(TimerRunning(), !c.endsSupervision);
     }
@@ -163,57 +125,28 @@ TEST_F(ModuleFunctions, RepliesLogWriteTheirControlsAndEndSupervisionOrNot) {
 
 TEST_F(ModuleFunctions, RefusedFieldsAndADeclinedQuestionSendNothing) {
     const char* const kQuestion = "设置后会清除已学习功能，确认需要设置？";
+    const char* const kSlotRange = "序号超范围!";
     const char* const kCapacityRange = "个数请设置1~400的值!";
     const struct {
-        const char* what;
         int button;
         int edit;
         const char* text;  // set as if pasted, past the edit's limit
         int answer;        // to the first box
-        std::vector<std::string> boxes;
+        const char* refusal;
         int pendingOp;
     } kCases[] = {
-        {"learn slot -1", IDC_LEARN, IDC_LEARN_INDEX, "-1", IDOK, {"序号超范围!"}, 18},
-        {"learn slot 101", IDC_LEARN, IDC_LEARN_INDEX, "101", IDOK, {"序号超范围!"}, 18},
-        {"transmit slot -1", IDC_TRANSMIT, IDC_SEND_INDEX, "-1", IDOK, {"序号超范围!"}, 20},
-        {"transmit slot 101 from the second button",
-         IDC_RAW_SEND,
-         IDC_SEND_INDEX,
-         "101",
-         IDOK,
-         {"序号超范围!"},
-         20},
-        {"capacity 0",
-         IDC_SET_PULSE_CAPACITY,
-         IDC_PULSE_CAPACITY,
-         "0",
-         IDYES,
-         {kQuestion, kCapacityRange},
-         16},
-        {"capacity 401",
-         IDC_SET_PULSE_CAPACITY,
-         IDC_PULSE_CAPACITY,
-         "401",
-         IDYES,
-         {kQuestion, kCapacityRange},
-         16},
-        {"capacity that wraps to 1 in 32 bits",
-         IDC_SET_PULSE_CAPACITY,
-         IDC_PULSE_CAPACITY,
-         "4294967297",
-         IDYES,
-         {kQuestion, kCapacityRange},
-         16},
-        {"capacity question answered No",
-         IDC_SET_PULSE_CAPACITY,
-         IDC_PULSE_CAPACITY,
-         "300",
-         IDNO,
-         {kQuestion},
-         0},
+        {IDC_LEARN, IDC_LEARN_INDEX, "-1", IDOK, kSlotRange, 18},
+        {IDC_LEARN, IDC_LEARN_INDEX, "101", IDOK, kSlotRange, 18},
+        {IDC_TRANSMIT, IDC_SEND_INDEX, "-1", IDOK, kSlotRange, 20},
+        {IDC_RAW_SEND, IDC_SEND_INDEX, "101", IDOK, kSlotRange, 20},
+        {IDC_SET_PULSE_CAPACITY, IDC_PULSE_CAPACITY, "0", IDYES, kCapacityRange, 16},
+        {IDC_SET_PULSE_CAPACITY, IDC_PULSE_CAPACITY, "401", IDYES, kCapacityRange, 16},
+        // 1 once wrapped to 32 bits, as atoi would
+        {IDC_SET_PULSE_CAPACITY, IDC_PULSE_CAPACITY, "4294967297", IDYES, kCapacityRange, 16},
+        {IDC_SET_PULSE_CAPACITY, IDC_PULSE_CAPACITY, "300", IDNO, nullptr, 0},
     };
     for (const auto& c : kCases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(testing::Message() << c.button << " with " << c.text);
         Receive(protocol::kCmdSetTimedTasksReply, {});  // back to PendingOp 0
         window_.ClearBoxes();
         const std::size_t logged = LogLines().size();
@@ -222,9 +155,11 @@ TEST_F(ModuleFunctions, RefusedFieldsAndADeclinedQuestionSendNothing) {
 
         window_.Click(c.button);
 
-        std::vector<std::string> boxes;
+        std::vector<std::string> expected, boxes;
+        if (c.button == IDC_SET_PULSE_CAPACITY) expected.push_back(kQuestion);
+        if (c.refusal) expected.push_back(c.refusal);
         for (const auto& box : window_.Boxes()) boxes.push_back(box.text);
-        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_EQ(boxes, expected);
         EXPECT_EQ(Dialog().PendingOp(), c.pendingOp);
         EXPECT_FALSE(TimerRunning());
         EXPECT_EQ(LogLines().size(), logged);
