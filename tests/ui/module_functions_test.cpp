@@ -233,15 +233,29 @@ TEST_F(ModuleFunctions, UntimedRequestsReportNothingWhenNoAnswerComes) {
 
 // Tasks and air-conditioner codes are not supervised: they leave a pending request alone.
 TEST_F(ModuleFunctions, TaskAndAirConditionerRequestsLeaveTheSupervisionAlone) {
+    window_.Type(IDC_AC_BRAND, "258");
+    for (const auto& [list, index] : {std::pair{IDC_AC_POWER, 1},
+                                      {IDC_AC_MODE, 4},
+                                      {IDC_AC_TEMPERATURE, 14},
+                                      {IDC_AC_FAN, 5},
+                                      {IDC_AC_SWING, 2}}) {
+        window_.SelectItem(list, index);
+    }
     const struct {
         int button;
-        std::size_t frameSize;
-    } kCases[] = {{IDC_SET_TASKS, 36}, {IDC_READ_TASKS, 9}, {IDC_AC_SEND, 16}};
+        std::uint8_t command;
+        Bytes payload;
+    } kCases[] = {
+        {IDC_SET_TASKS, protocol::kCmdSetTimedTasks, Bytes(27, 0)},
+        {IDC_READ_TASKS, protocol::kCmdReadTimedTasks, {}},
+        {IDC_AC_SEND, protocol::kCmdSendAcCode, {0x01, 0x02, 1, 4, 30, 5, 2}},
+    };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.button);
         StartPendingTest();
         window_.Click(c.button);
-        EXPECT_EQ(ReadFromConsole(c.frameSize).size(), c.frameSize);
+        const Bytes expected = test::Reply(kModule, kModule, c.command, c.payload);
+        EXPECT_EQ(ReadFromConsole(expected.size()), expected);
         EXPECT_EQ(Dialog().PendingOp(), 1);
         EXPECT_EQ(window_.TimerPeriod(kReplyTimerId), 3000);
     }

@@ -222,26 +222,5 @@ TEST_F(VirtualModuleFunctions, TasksAreWrittenAndReadBackIntoEveryField) {
     }
 }
 
-TEST_F(VirtualModuleFunctions, AirConditionerCodeIsSentSilentlyAndAnUnknownBrandFails) {
-    window_.Type(IDC_AC_BRAND, "258");
-    for (const auto& [list, index] : {std::pair{IDC_AC_POWER, 1},
-                                      {IDC_AC_MODE, 4},
-                                      {IDC_AC_TEMPERATURE, 14},
-                                      {IDC_AC_FAN, 5},
-                                      {IDC_AC_SWING, 2}}) {
-        window_.SelectItem(list, index);
-    }
-    const std::size_t logged = LogLines().size();
-    ClickAndSettle(IDC_AC_SEND);
-    EXPECT_EQ(LogLines().size(), logged + 2);  // "发射空调码库……" and the request
-    line_.WithModule([&](sim::VirtualModule& m) {
-        ASSERT_TRUE(m.LastAcRequest());
-        EXPECT_EQ(*m.LastAcRequest(), (sim::AcRequest{0x01, 0x02, 1, 4, 30, 5, 2}));
-    });
-
-    window_.Type(IDC_AC_BRAND, "5000");
-    EXPECT_TRUE(ClickAndWaitFor(IDC_AC_SEND, "发射失败！"));
-}
-
 }  // namespace
 }  // namespace orvante::ui
