@@ -27,11 +27,13 @@ void Append16(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
-// The fields of an air-conditioner request that the module's library knows: power 0..1,
-// mode 0..4, temperature 16..30 degrees, fan 0..5, swing 0..2.
-bool IsKnownAcState(std::span<const std::uint8_t> request) {
-    return request[2] <= 1 && request[3] <= 4 && request[4] >= 16 && request[4] <= 30 &&
-           request[5] <= 5 && request[6] <= 2;
+// An air-conditioner request the module's library can send: a brand code it holds
+// (high byte first) and a state it knows: power 0..1, mode 0..4, temperature 16..30
+// degrees, fan 0..5, swing 0..2.
+bool IsKnownAcCode(std::span<const std::uint8_t> request) {
+    const auto brand = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
+    return brand >= kFirstAcBrand && brand <= kLastAcBrand && request[2] <= 1 && request[3] <= 4 &&
+           request[4] >= 16 && request[4] <= 30 && request[5] <= 5 && request[6] <= 2;
 }
 
 }  // namespace
@@ -106,9 +108,7 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
             return answer(OnReadPulseCapacity());
         case proto::kCmdLearn:
             if (payload.size() < 2) return false;
-            if (auto refusal = OnLearn(Read16(payload, 0), request.Source(), now)) {
-                return answer(*refusal);
-            }
+            OnLearn(Read16(payload, 0), request.Source(), now);
             return true;
         case proto::kCmdTransmit:
             return payload.size() >= 2 && answer(OnTransmit(Read16(payload, 0)));
@@ -117,7 +117,9 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
         case proto::kCmdSetTimedTasks:
             return payload.size() >= kTimedTasksSize && answer(OnSetTimedTasks(payload));
         case proto::kCmdSendAcCode:
-            return payload.size() >= kAcRequestSize && answer(OnSendAcCode(payload));
+            if (payload.size() < kAcRequestSize) return false;
+            if (auto failure = OnSendAcCode(payload)) answer(*failure);
+            return true;
         case proto::kCmdExportBlock:
             return payload.size() >= 3 && answer(OnExportBlock(payload));
         case proto::kCmdImportBlock:
@@ -143,23 +145,20 @@ VirtualModule::Reply VirtualModule::OnReadPulseCapacity() const {
     return reply;
 }
 
-// Starts learning into a slot that fits; a new learn replaces one in progress, which is
-// then never answered. A slot that does not fit is refused at once: status 0, count 0.
-std::optional<VirtualModule::Reply> VirtualModule::OnLearn(std::uint16_t slot,
-                                                           std::uint16_t requester, TimePoint now) {
+// Starts learning into a slot; a new learn replaces one in progress, which is then never
+// answered. A slot beyond those that fit is never answered either: like a module that
+// captured nothing, it sends no result, so the console shows no pulse count for it.
+void VirtualModule::OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now) {
     if (slot >= library_.SlotCount()) {
-        Reply reply{proto::kCmdLearnReply, {}};
-        Append16(reply.payload, slot);
-        reply.payload.push_back(kStatusFailed);
-        Append16(reply.payload, 0);
-        return reply;
+        learning_.reset();
+        return;
     }
     learning_ = PendingLearn{slot, requester, now + learnDelay_};
-    return std::nullopt;
 }
 
-// Learn reply: slot, status (1 learned, 0 failed), then the byte count of the learned
-// durations (two per pulse), of which the console shows half as the pulse count.
+// Learn reply: slot, status 1, then the byte count of the learned durations (two per
+// pulse), of which the console shows half as the pulse count. A code that could not be
+// stored gets no reply.
 void VirtualModule::CompleteLearn() {
     const PendingLearn learn = *learning_;
     learning_.reset();
@@ -170,11 +169,11 @@ void VirtualModule::CompleteLearn() {
                                                    static_cast<std::uint8_t>(learn.slot));
     code.resize(std::min<std::size_t>(code.size(), library_.Capacity()));
     // The capacity may have changed while learning, so the slot may no longer fit.
-    const bool learned = library_.WriteCode(learn.slot, code);
+    if (!library_.WriteCode(learn.slot, code)) return;
     Reply reply{proto::kCmdLearnReply, {}};
     Append16(reply.payload, static_cast<std::uint16_t>(learn.slot));
-    reply.payload.push_back(learned ? kStatusOk : kStatusFailed);
-    Append16(reply.payload, static_cast<std::uint16_t>(learned ? 2 * code.size() : 0));
+    reply.payload.push_back(kStatusOk);
+    Append16(reply.payload, static_cast<std::uint16_t>(2 * code.size()));
     SendReply(reply, learn.requester, learn.completesAt);
 }
 
@@ -198,14 +197,19 @@ VirtualModule::Reply VirtualModule::OnSetTimedTasks(std::span<const std::uint8_t
     return Reply{proto::kCmdSetTimedTasksReply, {kStatusOk}};
 }
 
-// Reply: the brand code as it came (high byte first), then status 1 when the state is
-// one the library knows, else 0.
-VirtualModule::Reply VirtualModule::OnSendAcCode(std::span<const std::uint8_t> payload) {
+// A code the library holds is sent without an answer, as the console reads any answer
+// as a failure. Otherwise the answer: the brand code as it came (high byte first), then
+// status 0.
+std::optional<VirtualModule::Reply> VirtualModule::OnSendAcCode(
+    std::span<const std::uint8_t> payload) {
     AcRequest request;
     std::copy_n(payload.begin(), kAcRequestSize, request.begin());
     lastAcRequest_ = request;
-    const std::uint8_t status = IsKnownAcState(payload) ? kStatusOk : kStatusFailed;
-    return Reply{proto::kCmdSendAcCodeReply, {request[0], request[1], status}};
+    if (IsKnownAcCode(payload)) {
+        ++counters_.codesTransmitted;
+        return std::nullopt;
+    }
+    return Reply{proto::kCmdSendAcCodeReply, {request[0], request[1], kStatusFailed}};
 }
 
 std::size_t VirtualModule::ExportBlockOffset(std::uint16_t requested) const {

@@ -32,6 +32,10 @@ inline constexpr std::size_t kLibraryBlockSize = 50;
 inline constexpr std::size_t kTimedTasksSize = 27;  // three 9-byte task records
 inline constexpr std::size_t kAcRequestSize = 7;
 
+// The brand codes whose air-conditioner codes the module's library holds.
+inline constexpr std::uint16_t kFirstAcBrand = 1;
+inline constexpr std::uint16_t kLastAcBrand = 1000;
+
 using TimedTasks = std::array<std::uint8_t, kTimedTasksSize>;
 using AcRequest = std::array<std::uint8_t, kAcRequestSize>;
 
@@ -149,11 +153,11 @@ private:
     bool Handle(const protocol::FrameView& request, TimePoint now);
     Reply OnSetPulseCapacity(std::span<const std::uint8_t> payload);
     Reply OnReadPulseCapacity() const;
-    // Nothing while learning has started; the refusal for a slot that does not fit.
-    std::optional<Reply> OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now);
+    void OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now);
     Reply OnTransmit(std::uint16_t slot);
     Reply OnSetTimedTasks(std::span<const std::uint8_t> payload);
-    Reply OnSendAcCode(std::span<const std::uint8_t> payload);
+    // Nothing when the code was sent; the failure answer otherwise.
+    std::optional<Reply> OnSendAcCode(std::span<const std::uint8_t> payload);
     Reply OnExportBlock(std::span<const std::uint8_t> payload) const;
     std::optional<Reply> OnImportBlock(std::span<const std::uint8_t> payload);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "protocol/commands.h"
+#include "ui/pending_op.h"
 #include "ui/port_combo.h"
 
 namespace orvante::ui {
@@ -18,11 +19,6 @@ constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
 constexpr const char* kConnectText = "连接红外";
 constexpr const char* kDisconnectText = "断开连接";
-
-// Pending-operation codes of the supervised requests.
-constexpr int kOpHandshake = 0;
-constexpr int kOpTestConnection = 1;
-constexpr int kOpTransmit = 20;
 
 // Index of the hidden line-setting lists -> value.
 constexpr char kParityLetters[] = {'N', 'O', 'E'};
@@ -258,8 +254,29 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
         case protocol::kCmdConnectReply:
             OnConnectReply(view);
             break;
+        case protocol::kCmdSetPulseCapacityReply:
+            OnSetPulseCapacityReply();
+            break;
+        case protocol::kCmdReadPulseCapacityReply:
+            OnReadPulseCapacityReply(view.Payload());
+            break;
+        case protocol::kCmdLearnReply:
+            OnLearnReply(view.Payload());
+            break;
+        case protocol::kCmdTransmitReply:
+            OnTransmitReply(view.Payload());
+            break;
+        case protocol::kCmdReadTimedTasksReply:
+            OnReadTimedTasksReply(view.Payload());
+            break;
+        case protocol::kCmdSetTimedTasksReply:
+            OnSetTimedTasksReply();
+            break;
+        case protocol::kCmdSendAcCodeReply:
+            OnSendAcCodeReply();
+            break;
         default:
-            break;  // the function units' replies
+            break;
     }
     if (route->endsSupervision) {
         m_pendingOp = kOpHandshake;
@@ -343,7 +360,7 @@ void CConsoleDlg::OnTimer(int /*timerId*/) {
             Disconnect();
             break;
         default:
-            break;
+            break;  // 16, 17 and 18 are recorded but not timed: nothing to report
     }
     KillReplyTimer();
 }

@@ -107,13 +107,21 @@ private:
     void ShowIndicator(bool on);
 
     // Module functions, handled by their own units as they are added.
-    void OnLearn() {}
-    void OnTransmit() {}
-    void OnReadPulseCapacity() {}
-    void OnSetPulseCapacity() {}
-    void OnSetTimedTasks() {}
-    void OnReadTimedTasks() {}
-    void OnSendAcCode() {}
+    // Learn and transmit, pulse capacity, timed tasks, AC codes: console_functions.cpp.
+    void OnLearn();
+    void OnTransmit();
+    void OnReadPulseCapacity();
+    void OnSetPulseCapacity();
+    void OnSetTimedTasks();
+    void OnReadTimedTasks();
+    void OnSendAcCode();
+    void OnLearnReply(std::span<const std::uint8_t> payload);
+    void OnTransmitReply(std::span<const std::uint8_t> payload);
+    void OnSetPulseCapacityReply();
+    void OnReadPulseCapacityReply(std::span<const std::uint8_t> payload);
+    void OnReadTimedTasksReply(std::span<const std::uint8_t> payload);
+    void OnSetTimedTasksReply();
+    void OnSendAcCodeReply();
     void OnImportLibrary() {}
     void OnExportLibrary() {}
 

@@ -378,6 +378,11 @@ TEST_F(QtWindowTest, DigitOnlyEditsRefuseLetters) {
     EXPECT_EQ(window.GetText(IDC_TARGET_ADDR), "0aF");
 }
 
+TEST_F(QtWindowTest, ANumberTooWideForItsEditShowsItsStart) {
+    window.SetText(IDC_TASK1_LOOPS, "65535");  // a loop count read back from the module
+    EXPECT_EQ(Widget<QLineEdit>(IDC_TASK1_LOOPS)->cursorPosition(), 0);
+}
+
 // ---- The log ------------------------------------------------------------------------
 
 TEST_F(QtWindowTest, LogKeepsCrLfLinesAndCountsCodePage936Bytes) {

@@ -145,7 +145,12 @@ void QtWindow::SetText(int id, const std::string& text) {
     OnWindowThread([&] {
         QWidget* widget = Control(id);
         if (auto* log = qobject_cast<CrLfTextEdit*>(widget)) log->SetText(text);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->setText(FromUtf8(text));
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            // Show the start of a number too wide for its narrow edit (a task's loop
+            // count of 4464 read back), as a Windows edit does, not its tail.
+            edit->setText(FromUtf8(text));
+            edit->setCursorPosition(0);
+        }
         if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(FromUtf8(text));
         if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(FromUtf8(text));
         if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(FromUtf8(text));
