@@ -156,7 +156,8 @@ public:
         namespace fs = std::filesystem;
         char folder[] = "/tmp/orvante-probe-XXXXXX";
         if (mkdtemp(folder) == nullptr) {
-            error_ = std::string("cannot make a folder in /tmp: ") + std::strerror(errno);
+            const int code = errno;
+            error_ = std::string("cannot make a folder in /tmp: ") + std::strerror(code);
             return;
         }
         folder_ = folder;
