@@ -101,6 +101,7 @@ std::string FakeWindow::GetText(int id) const {
 
 void FakeWindow::SetText(int id, const std::string& text) {
     Control(id).text = text;
+    Tell("text " + std::to_string(id) + " " + text);
 }
 
 std::size_t FakeWindow::TextLength(int id) const {
@@ -109,6 +110,7 @@ std::size_t FakeWindow::TextLength(int id) const {
 
 void FakeWindow::AppendText(int id, const std::string& text) {
     Control(id).text += text;
+    Tell("text " + std::to_string(id) + " " + text);
 }
 
 void FakeWindow::LimitText(int id, int characters) {
@@ -135,6 +137,7 @@ bool FakeWindow::IsControlVisible(int id) const {
 
 void FakeWindow::SetIcon(int id, ui::IconId icon) {
     Control(id).icon = icon;
+    Tell("icon " + std::to_string(id));
 }
 
 void FakeWindow::ResetContent(int id) {
@@ -198,6 +201,7 @@ int FakeWindow::MessageBox(const std::string& text, ui::BoxButtons buttons) {
     if (!queue_.IsWindowThread()) {
         throw std::logic_error("a box over the window shown from another thread: " + text);
     }
+    Tell("box " + text);
     return RecordBox({text, "", buttons, ui::BoxIcon::kNone, true, true});
 }
 

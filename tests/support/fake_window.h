@@ -66,6 +66,11 @@ public:
     // Items of the window menu: {command, text}; a separator is {0, ""}.
     const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return systemMenu_; }
     const std::vector<int>& DialogsRun() const { return dialogsRun_; }
+    // Told of every box over the window and every change of a control's text or icon, in
+    // the order they happen: "box <text>", "text <id> <text set or appended>", "icon <id>".
+    void WatchChanges(std::function<void(const std::string&)> watcher) {
+        watcher_ = std::move(watcher);
+    }
 
     // Runs what other threads delivered; returns how many tasks ran.
     std::size_t Pump() { return queue_.RunPending(); }
@@ -118,6 +123,9 @@ public:
 private:
     const FakeControl* Find(int id) const;
     int RecordBox(RecordedBox box);
+    void Tell(const std::string& change) {
+        if (watcher_) watcher_(change);
+    }
     std::optional<std::string> NextFileAnswer();
 
     ui::DeliveryQueue queue_;
@@ -128,6 +136,7 @@ private:
     ui::IconId windowIcon_ = ui::IconId::kNone;
     std::vector<std::pair<unsigned, std::string>> systemMenu_;
     std::vector<int> dialogsRun_;
+    std::function<void(const std::string&)> watcher_;  // window thread only
 
     mutable std::mutex boxMutex_;  //!< Protects boxes_, boxAnswers_ and fileAnswers_
     std::vector<RecordedBox> boxes_;
