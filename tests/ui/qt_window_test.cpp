@@ -535,6 +535,14 @@ TEST_F(QtWindowTest, AboutBoxRunsModallyAndOtherTemplatesDoNot) {
     EXPECT_EQ(window.DoModalDialog(IDD_MAIN), IDCANCEL);
 }
 
+QMessageBox* VisibleBox(const QString& text) {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(top);
+        if (box && box->isVisible() && box->text() == text) return box;
+    }
+    return nullptr;
+}
+
 // A box from a worker waits for its answer there, while the window goes on working.
 TEST_F(QtWindowTest, OwnerlessBoxFromAWorkerBlocksOnlyTheWorker) {
     std::atomic<int> answer{0};
@@ -543,15 +551,8 @@ TEST_F(QtWindowTest, OwnerlessBoxFromAWorkerBlocksOnlyTheWorker) {
             window.MessageBoxNoOwner("导出完成", "导出", BoxButtons::kYesNo, BoxIcon::kInformation);
     });
     QMessageBox* box = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* b = qobject_cast<QMessageBox*>(top);
-                if (b && b->isVisible() && b->text() == QStringLiteral("导出完成")) box = b;
-            }
-            return box != nullptr;
-        },
-        kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return (box = VisibleBox("导出完成")) != nullptr; }, kWaitMs));
     EXPECT_EQ(box->windowTitle(), QStringLiteral("导出"));
     EXPECT_EQ(box->parent(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -563,6 +564,29 @@ TEST_F(QtWindowTest, OwnerlessBoxFromAWorkerBlocksOnlyTheWorker) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return answer != 0; }, kWaitMs));
     worker.join();
     EXPECT_EQ(answer, IDYES);
+}
+
+// A box that a worker still waits on goes when the window ends, and none is shown after
+// that: nothing keeps the program from ending. The workers get the escape answer.
+TEST_F(QtWindowTest, OwnerlessBoxesOfWorkersGoWithTheWindow) {
+    std::atomic<int> open{0}, late{0};
+    std::thread worker([&] {
+        open = window.MessageBoxNoOwner("导出文件超时！", "错误", BoxButtons::kOk, BoxIcon::kNone);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return VisibleBox("导出文件超时！") != nullptr; }, kWaitMs));
+    window.EndDialog(IDCANCEL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return open != 0; }, kWaitMs));
+    worker.join();
+    EXPECT_EQ(open, IDOK);
+
+    std::thread after([&] {
+        late = window.MessageBoxNoOwner("导入成功！", "成功", BoxButtons::kYesNo, BoxIcon::kNone);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return late != 0; }, kWaitMs));
+    after.join();
+    EXPECT_EQ(late, IDNO);
+    EXPECT_EQ(VisibleBox("导出文件超时！"), nullptr);
+    EXPECT_EQ(VisibleBox("导入成功！"), nullptr);
 }
 
 // ---- Delivery -------------------------------------------------------------------
