@@ -180,6 +180,8 @@ void LibraryTransfer::LibraryTransferThread(TransferJob job) {
     const Ending ending =
         Conclude(isImport ? RunImport(job.path, progress) : RunExport(job.path, progress));
     progress.outcome = ending.outcome;
+    // The outcome shows before the box, which may stay open a while.
+    host_.ShowProgress(progress);
     if (isImport && progress.resentBlocks > 0) host_.Log(ResentNote(progress.resentBlocks), {});
     if (!ending.boxText.empty() && !IsSilenced()) host_.ShowBox(ending.boxText, ending.caption);
     {

@@ -72,8 +72,9 @@ public:
     virtual void Log(const std::string& text, std::span<const std::uint8_t> bytes) = 0;
     // A box with no owner window; it blocks this thread at most, never the owner.
     virtual void ShowBox(const std::string& text, const std::string& caption) = 0;
-    // The bytes moved so far, after every block. It is on the transfer's path: a host
-    // that shows it hands it on without waiting and may skip steps.
+    // The bytes moved so far, after every block, and the outcome once it is settled,
+    // before any box. It is on the transfer's path: a host that shows it hands it on
+    // without waiting and may skip steps.
     virtual void ShowProgress(const TransferProgress& progress) = 0;
     // The last call of a transfer: how it ended. A successful export shows no box of
     // the transfer's own: its "导出成功！" box belongs over the owner's window.

@@ -26,7 +26,8 @@ std::string FolderOf(const std::string& path) {
     return std::filesystem::path(path).parent_path().string();
 }
 
-// Short enough for status field 1013.
+// Short enough for status field 1013 (about nine Chinese characters wide). A running
+// import shows its share of the file as the bytes moved out of the file's bytes.
 std::string LibraryStatusText(const TransferProgress& progress) {
     const bool isImport = progress.op == protocol::kCmdImportBlock;
     const std::string direction = isImport ? "导入" : "导出";
@@ -34,10 +35,8 @@ std::string LibraryStatusText(const TransferProgress& progress) {
     switch (progress.outcome) {
         case TransferOutcome::kRunning:
             if (!isImport) return direction + " " + bytes;
-            return direction + " " +
-                   std::to_string(progress.total == 0 ? 100
-                                                      : progress.bytes * 100 / progress.total) +
-                   "% " + bytes;
+            return direction + " " + std::to_string(progress.bytes) + "/" +
+                   std::to_string(progress.total);
         case TransferOutcome::kSucceeded:
             return direction + "完成 " + bytes;
         case TransferOutcome::kTimedOut:

@@ -213,7 +213,7 @@ TEST_F(LibraryLine, AnExportReplyAfterItsExportHasEndedChangesNoFile) {
     AnswerExport(0, Bytes(50, 0xEE));  // the module answers the export at last
     AcknowledgeImport();
     EXPECT_EQ(ReadFromConsole(62).size(), 62u);
-    EXPECT_TRUE(StatusShows("导入 50% 50 字节"));
+    EXPECT_TRUE(StatusShows("导入 50/100"));
     AcknowledgeImport();
     EXPECT_EQ(ReadFromConsole(12).size(), 12u);
     AcknowledgeImport();
@@ -276,6 +276,7 @@ TEST_P(ClosingDuringATransfer, TheWindowGoesAndTheFileKeepsItsBlocks) {
             ReadFromConsole(12);
             LetTheWaitTimeOut();
             ASSERT_TRUE(PumpUntil([&] { return window_.HeldBoxes() == 1; }));
+            EXPECT_TRUE(StatusShows("导出超时 50 字节")) << "shown while the box is open";
             break;
         case Moment::kInTheChannelsBox:
             window_.Click(IDC_CONNECT);  // disconnected: the resend finds no port
