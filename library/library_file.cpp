@@ -68,6 +68,8 @@ bool ExportFile::WriteBlock(std::size_t offset, std::span<const std::uint8_t> by
         *error = FileError{FileProblem::kCannotWrite, serial::SysError::FromErrno(EBADF).text};
         return false;
     }
+    // An empty block writes nothing, and a file does not grow by seeking alone.
+    if (bytes.empty()) return true;
     // A block beyond the end leaves a gap of zeros until its own block arrives.
     if (std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
         std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() ||

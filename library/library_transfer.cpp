@@ -288,9 +288,11 @@ LibraryTransfer::Await LibraryTransfer::SendAndAwait(std::span<const std::uint8_
     return Await::kTimedOut;
 }
 
+// The entry is handed over before the frame goes out, so that the log never shows the
+// reply before its request.
 void LibraryTransfer::Send(std::span<const std::uint8_t> frame) {
-    host_.SendFrame(frame);
     host_.Log(kSendLogText, frame);
+    host_.SendFrame(frame);
 }
 
 LibraryTransfer::Await LibraryTransfer::AwaitExportBlock(ExportFile& file, TimePoint deadline,
