@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "protocol/frame_receiver.h"
 #include "protocol/module_frame.h"
 #include "sim/virtual_module.h"
@@ -21,6 +19,7 @@ using Bytes = std::vector<std::uint8_t>;
 using TimePoint = TransferClock::TimePoint;
 using protocol::kCmdExportBlock;
 using protocol::kCmdImportBlock;
+using test::RandomBytes;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
@@ -32,13 +31,6 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
         out += digits;
     }
     return out;
-}
-
-Bytes RandomBytes(std::size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    return bytes;
 }
 
 // What answers at the far end of the line.

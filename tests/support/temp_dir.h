@@ -1,4 +1,5 @@
-// A fresh folder for the test's files, removed with everything in it at the end.
+// A fresh folder for the test's files, removed with everything in it at the end, and
+// the files' contents.
 #pragma once
 
 #include <stdlib.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,14 @@ inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8
 inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Bytes that differ from one seed to the next, the same for the same seed.
+inline std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> bytes(count);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    return bytes;
 }
 
 }  // namespace orvante::test

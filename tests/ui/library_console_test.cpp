@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <random>
 
 #include "protocol/commands.h"
 #include "serial/port_list.h"
@@ -18,18 +17,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using test::RandomBytes;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
 constexpr std::uint16_t kModule = sim::kDefaultAddress;
 const std::string kFirstExportRequest = "发送7E 08 00 34 12 FF FF 31 00 00 32 2D ";
-
-Bytes RandomBytes(std::size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-    return bytes;
-}
 
 // ---- against the virtual module --------------------------------------------------
 

@@ -18,6 +18,7 @@
 #include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/qt_top_level.h"
 #include "ui/console_dlg.h"
 #include "ui/qt/qt_window.h"
 
@@ -46,37 +47,6 @@ void ConnectTo(QtWindow& window, CConsoleDlg& dialog, const test::SimLine& modul
     EXPECT_EQ(dialog.Port(), module.PortNumber());
     QTest::mouseClick(window.Control(IDC_CONNECT), Qt::LeftButton);
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.GetText(IDC_STATUS) == "连接成功！"; }));
-}
-
-// Runs `act` on the first visible top-level widget of type W that `match` accepts, once
-// it shows up, also inside a modal loop.
-template <class W>
-class WhenShown {
-public:
-    WhenShown(std::function<bool(W*)> match, std::function<void(W*)> act) {
-        QObject::connect(&timer_, &QTimer::timeout, [this, match, act] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* w = qobject_cast<W*>(top);
-                if (w && w->isVisible() && match(w)) {
-                    timer_.stop();
-                    act(w);
-                    return;
-                }
-            }
-        });
-        timer_.start(5);
-    }
-
-private:
-    QTimer timer_;
-};
-
-QMessageBox* VisibleBox(const QString& text) {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(top);
-        if (box && box->isVisible() && box->text() == text) return box;
-    }
-    return nullptr;
 }
 
 TEST(QtConsole, OperatorConnectsToTheVirtualModule) {

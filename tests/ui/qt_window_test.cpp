@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/ui/qt_top_level.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/qt_icons.h"
 #include "ui/qt/standard_dialogs.h"
@@ -53,30 +54,6 @@ struct RecordingEvents final : WindowEvents {
         if (onCancel) onCancel();
     }
     void OnSysCommand(unsigned command) override { sysCommands.push_back(command); }
-};
-
-// Runs `act` on the first visible top-level widget of type W that `match` accepts, as
-// soon as it shows up; polls from the event loop, so it also works inside exec().
-template <class W>
-class WhenShown {
-public:
-    WhenShown(std::function<bool(W*)> match, std::function<void(W*)> act) {
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this, match, act] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* w = qobject_cast<W*>(top);
-                if (w && w->isVisible() && match(w)) {
-                    timer_.stop();
-                    act(w);
-                    return;
-                }
-            }
-        });
-        timer_.start();
-    }
-
-private:
-    QTimer timer_;
 };
 
 QPushButton* ButtonWithText(QWidget* parent, const QString& text) {
@@ -533,14 +510,6 @@ TEST_F(QtWindowTest, AboutBoxRunsModallyAndOtherTemplatesDoNot) {
     EXPECT_EQ(window.DoModalDialog(IDD_ABOUTBOX), IDOK);
     EXPECT_TRUE(sawVersion);
     EXPECT_EQ(window.DoModalDialog(IDD_MAIN), IDCANCEL);
-}
-
-QMessageBox* VisibleBox(const QString& text) {
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(top);
-        if (box && box->isVisible() && box->text() == text) return box;
-    }
-    return nullptr;
 }
 
 // A box from a worker waits for its answer there, while the window goes on working.
