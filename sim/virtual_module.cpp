@@ -48,6 +48,7 @@ VirtualModule::VirtualModule(const ModuleConfig& config)
 void VirtualModule::SetFaults(const Faults& faults) {
     faults_ = faults;
     repliesSinceFaultsSet_ = 0;
+    exportsSinceFaultsSet_ = 0;
     garbageRandom_.seed(faults.garbageSeed);
 }
 
@@ -121,7 +122,9 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
             if (auto failure = OnSendAcCode(payload)) answer(*failure);
             return true;
         case proto::kCmdExportBlock:
-            return payload.size() >= 3 && answer(OnExportBlock(payload));
+            if (payload.size() < 3) return false;
+            AnswerExportBlock(OnExportBlock(payload), request.Source(), now);
+            return true;
         case proto::kCmdImportBlock:
             if (auto reply = OnImportBlock(payload)) return answer(*reply);
             return false;
@@ -212,18 +215,10 @@ std::optional<VirtualModule::Reply> VirtualModule::OnSendAcCode(
     return Reply{proto::kCmdSendAcCodeReply, {request[0], request[1], kStatusFailed}};
 }
 
-std::size_t VirtualModule::ExportBlockOffset(std::uint16_t requested) const {
-    if (!faults_.shuffleExport || requested % kLibraryBlockSize != 0) return requested;
-    const std::size_t block = requested / kLibraryBlockSize;
-    const std::size_t pairEnd = (block - block % 2 + 2) * kLibraryBlockSize;
-    if (pairEnd > library_.Size()) return requested;
-    return block % 2 == 0 ? requested + kLibraryBlockSize : requested - kLibraryBlockSize;
-}
-
 // Request: offset, wanted length. Reply: offset, length n, then n library bytes; n is the
 // wanted length cut to one block and to the end of the image, so the last block is short.
 VirtualModule::Reply VirtualModule::OnExportBlock(std::span<const std::uint8_t> payload) const {
-    const std::size_t offset = ExportBlockOffset(Read16(payload, 0));
+    const std::size_t offset = Read16(payload, 0);
     const std::size_t wanted = std::min<std::size_t>(payload[2], kLibraryBlockSize);
     const std::span<const std::uint8_t> block = library_.Read(offset, wanted);
     Reply reply{proto::kCmdExportBlockReply, {}};
@@ -231,6 +226,17 @@ VirtualModule::Reply VirtualModule::OnExportBlock(std::span<const std::uint8_t> 
     reply.payload.push_back(static_cast<std::uint8_t>(block.size()));
     reply.payload.insert(reply.payload.end(), block.begin(), block.end());
     return reply;
+}
+
+// A stale copy of an earlier block is what a line gives when a reply was held up and
+// comes after all, as the one asked for next is made.
+void VirtualModule::AnswerExportBlock(const Reply& reply, std::uint16_t destination,
+                                      TimePoint now) {
+    if (faults_.staleExport && ++exportsSinceFaultsSet_ % 2 == 0 && lastExportReply_) {
+        SendReply(*lastExportReply_, destination, now);
+    }
+    lastExportReply_ = reply;
+    SendReply(reply, destination, now);
 }
 
 // Request: offset, length n, n bytes. Bytes beyond the image are dropped. Reply: offset

@@ -57,9 +57,10 @@ struct Faults {
     std::chrono::milliseconds splitGap{0};  // silence between two pieces
     bool garbage = false;                   // 1 to 8 bytes, never 0x7E, before every frame sent
     std::uint32_t garbageSeed = 1;
-    int repeat = 0;              // extra copies of every reply
-    bool shuffleExport = false;  // export blocks answered pairwise swapped (below)
-    int baud = 0;                // pace the output at 10 bits a byte; 0: unpaced
+    int repeat = 0;            // extra copies of every reply
+    bool staleExport = false;  // every other export reply comes after a stale copy of
+                               // the export reply before it
+    int baud = 0;              // pace the output at 10 bits a byte; 0: unpaced
 };
 
 // Bytes for the line and the time by which they have been sent (for a paced line, when
@@ -120,12 +121,6 @@ public:
     std::span<const std::uint8_t> Library() const { return library_.Image(); }
     const ModuleCounters& Counters() const { return counters_; }
 
-    // The library offset whose block answers an export request for `requested`: the
-    // offset itself, or with shuffleExport the other block of its pair (blocks 0 and 1,
-    // 2 and 3, ...) as long as both blocks of the pair are full, so that a lock-step
-    // reader still meets the short last block after every other block.
-    std::size_t ExportBlockOffset(std::uint16_t requested) const;
-
 private:
     struct Reply {
         std::uint8_t command;
@@ -159,6 +154,8 @@ private:
     // Nothing when the code was sent; the failure answer otherwise.
     std::optional<Reply> OnSendAcCode(std::span<const std::uint8_t> payload);
     Reply OnExportBlock(std::span<const std::uint8_t> payload) const;
+    // With staleExport, every other export reply is preceded by the one before it again.
+    void AnswerExportBlock(const Reply& reply, std::uint16_t destination, TimePoint now);
     std::optional<Reply> OnImportBlock(std::span<const std::uint8_t> payload);
 
     // Completes a due learn and moves ready replies onto the line.
@@ -187,6 +184,8 @@ private:
 
     Faults faults_;
     std::uint64_t repliesSinceFaultsSet_ = 0;
+    std::uint64_t exportsSinceFaultsSet_ = 0;
+    std::optional<Reply> lastExportReply_;
     std::minstd_rand garbageRandom_;
 
     ModuleCounters counters_;

@@ -38,12 +38,15 @@ CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
       m_owner(window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); }),
-      m_serial(m_environment.resolvePort, &m_owner) {
+      m_serial(m_environment.resolvePort, &m_owner),
+      m_transfer(*this, *m_environment.transferClock) {
     m_window.SetEvents(this);
 }
 
 CConsoleDlg::~CConsoleDlg() {
-    // The monitor delivers to this dialog: end it while every member still exists.
+    // A transfer's worker queues frames on the channel and hands work to this dialog,
+    // and the monitor delivers to it: both end while every member still exists.
+    EndLibraryTransfer();
     m_serial.Close();
     m_window.SetEvents(nullptr);
 }
@@ -274,6 +277,12 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
             break;
         case protocol::kCmdSendAcCodeReply:
             OnSendAcCodeReply();
+            break;
+        case protocol::kCmdExportBlockReply:
+            OnExportBlockReply(view);
+            break;
+        case protocol::kCmdImportBlockReply:
+            OnImportBlockAck();
             break;
         default:
             break;

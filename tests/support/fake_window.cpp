@@ -207,7 +207,43 @@ int FakeWindow::MessageBox(const std::string& text, ui::BoxButtons buttons) {
 
 int FakeWindow::MessageBoxNoOwner(const std::string& text, const std::string& caption,
                                   ui::BoxButtons buttons, ui::BoxIcon icon) {
-    return RecordBox({text, caption, buttons, icon, false, queue_.IsWindowThread()});
+    const bool onWindowThread = queue_.IsWindowThread();
+    const int escape = buttons == ui::BoxButtons::kYesNo ? ui::IDNO : ui::IDOK;
+    if (!onWindowThread) {
+        std::lock_guard lock(boxMutex_);
+        if (ended_) return escape;  // the window has gone: the box is not shown
+    }
+    const int answer = RecordBox({text, caption, buttons, icon, false, onWindowThread});
+    if (onWindowThread || !holdBoxes_) return answer;
+
+    std::unique_lock lock(boxMutex_);
+    const std::uint64_t release = releases_;
+    ++heldBoxes_;
+    boxesReleased_.wait(lock, [&] { return releases_ != release || ended_; });
+    --heldBoxes_;
+    return releases_ != release ? answer : escape;
+}
+
+std::size_t FakeWindow::HeldBoxes() const {
+    std::lock_guard lock(boxMutex_);
+    return heldBoxes_;
+}
+
+void FakeWindow::ReleaseHeldBoxes() {
+    {
+        std::lock_guard lock(boxMutex_);
+        ++releases_;
+    }
+    boxesReleased_.notify_all();
+}
+
+void FakeWindow::EndDialog(int result) {
+    endResult_ = result;
+    {
+        std::lock_guard lock(boxMutex_);
+        ended_ = true;
+    }
+    boxesReleased_.notify_all();
 }
 
 void FakeWindow::SetTimer(int timerId, int milliseconds) {
@@ -226,11 +262,13 @@ std::optional<std::string> FakeWindow::NextFileAnswer() {
     return answer;
 }
 
-std::optional<std::string> FakeWindow::OpenFileDialog(const ui::FileDialogOptions&) {
+std::optional<std::string> FakeWindow::OpenFileDialog(const ui::FileDialogOptions& options) {
+    fileDialogs_.push_back({false, options});
     return NextFileAnswer();
 }
 
-std::optional<std::string> FakeWindow::SaveFileDialog(const ui::FileDialogOptions&) {
+std::optional<std::string> FakeWindow::SaveFileDialog(const ui::FileDialogOptions& options) {
+    fileDialogs_.push_back({true, options});
     return NextFileAnswer();
 }
 

@@ -321,7 +321,10 @@ int QtWindow::MessageBoxNoOwner(const std::string& text, const std::string& capt
     };
     auto answer = std::make_shared<Answer>();
     std::future<int> future = answer->promise.get_future();
-    queue_.Post([answer, text, caption, buttons, icon] {
+    queue_.Post([this, answer = std::move(answer), text, caption, buttons, icon] {
+        // Once the window has ended nobody is left to answer: the box is not shown, and
+        // the dropped promise gives the caller its escape answer.
+        if (endResult_) return;
         auto box = std::make_unique<QMessageBox>();
         SetUpMessageBox(*box, FromUtf8(text), FromUtf8(caption), buttons, ToQtIcon(icon));
         box->setWindowModality(Qt::NonModal);
@@ -332,6 +335,8 @@ int QtWindow::MessageBoxNoOwner(const std::string& text, const std::string& capt
             answer->given = true;
             answer->promise.set_value(BoxAnswer(*shown, buttons));
         });
+        std::erase_if(foreignBoxes_, [](const QPointer<QMessageBox>& b) { return b.isNull(); });
+        foreignBoxes_.emplace_back(shown);
         shown->show();
     });
     try {
@@ -395,6 +400,10 @@ void QtWindow::EndDialog(int result) {
     OnWindowThread([&] {
         endResult_ = result;
         done(result);
+        // Boxes that other threads still wait on go with the window, so that nothing
+        // keeps the program from ending; their callers get the escape answer.
+        for (const QPointer<QMessageBox>& box : foreignBoxes_) delete box.data();
+        foreignBoxes_.clear();
     });
 }
 
