@@ -1,6 +1,6 @@
-// Appending a log entry with a 64-byte dump to the real log edit (Qt, offscreen): into
-// an empty log and into one near its 30,000-byte capacity. The two should cost the
-// same: an entry's cost follows its own size, not the log's.
+// Appending a log entry with a 64-byte dump to the real log edit (Qt, offscreen), into
+// logs from empty to near their 30,000-byte capacity: how an entry's cost grows with
+// what the log already holds.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -42,7 +42,13 @@ void BM_LogEntryWith64ByteDump(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_LogEntryWith64ByteDump)->ArgName("log_bytes")->Arg(0)->Arg(2000)->Arg(29000);
+BENCHMARK(BM_LogEntryWith64ByteDump)
+    ->ArgName("log_bytes")
+    ->Arg(0)
+    ->Arg(2000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(29000);
 
 }  // namespace
 }  // namespace orvante

@@ -30,15 +30,6 @@ inline constexpr std::uint8_t kCmdExportBlockReply = 50;
 inline constexpr std::uint8_t kCmdImportBlock = 51;
 inline constexpr std::uint8_t kCmdImportBlockReply = 52;
 
-// The code the module answers `request` with. Defined for every byte value (255 wraps to
-// 0); only the requests above have a reply the console acts on.
-constexpr std::uint8_t ReplyCodeFor(std::uint8_t request) {
-    if (request == kCmdSetPulseCapacity || request == kCmdReadPulseCapacity) {
-        return request;
-    }
-    return static_cast<std::uint8_t>(request + 1);
-}
-
 // Source and destination of the handshake, destination of the library transfer frames.
 inline constexpr std::uint16_t kBroadcastAddress = 0xFFFF;
 

@@ -125,8 +125,9 @@ const std::vector<Option>& Options() {
                    return count.has_value();
                },
                "a count from 1 to 16"},
-        FlagOption("--shuffle-export", "answer export blocks pairwise swapped (1 0 3 2 ...)",
-                   [](O& o) { o.faults.shuffleExport = true; }),
+        FlagOption("--stale-export",
+                   "send every other export block after a stale copy of the one before",
+                   [](O& o) { o.faults.staleExport = true; }),
         FlagOption("--verbose", "log every frame received and sent on standard error",
                    [](O& o) { o.verbose = true; }),
         FlagOption("--help", "show this help", [](O& o) { o.help = true; }),

@@ -27,11 +27,13 @@ void Append16(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
-// The fields of an air-conditioner request that the module's library knows: power 0..1,
-// mode 0..4, temperature 16..30 degrees, fan 0..5, swing 0..2.
-bool IsKnownAcState(std::span<const std::uint8_t> request) {
-    return request[2] <= 1 && request[3] <= 4 && request[4] >= 16 && request[4] <= 30 &&
-           request[5] <= 5 && request[6] <= 2;
+// An air-conditioner request the module's library can send: a brand code it holds
+// (high byte first) and a state it knows: power 0..1, mode 0..4, temperature 16..30
+// degrees, fan 0..5, swing 0..2.
+bool IsKnownAcCode(std::span<const std::uint8_t> request) {
+    const auto brand = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
+    return brand >= kFirstAcBrand && brand <= kLastAcBrand && request[2] <= 1 && request[3] <= 4 &&
+           request[4] >= 16 && request[4] <= 30 && request[5] <= 5 && request[6] <= 2;
 }
 
 }  // namespace
@@ -46,6 +48,7 @@ VirtualModule::VirtualModule(const ModuleConfig& config)
 void VirtualModule::SetFaults(const Faults& faults) {
     faults_ = faults;
     repliesSinceFaultsSet_ = 0;
+    exportsSinceFaultsSet_ = 0;
     garbageRandom_.seed(faults.garbageSeed);
 }
 
@@ -111,9 +114,7 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
             return answer(OnReadPulseCapacity());
         case proto::kCmdLearn:
             if (payload.size() < 2) return false;
-            if (auto refusal = OnLearn(Read16(payload, 0), request.Source(), now)) {
-                return answer(*refusal);
-            }
+            OnLearn(Read16(payload, 0), request.Source(), now);
             return true;
         case proto::kCmdTransmit:
             return payload.size() >= 2 && answer(OnTransmit(Read16(payload, 0)));
@@ -122,9 +123,13 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
         case proto::kCmdSetTimedTasks:
             return payload.size() >= kTimedTasksSize && answer(OnSetTimedTasks(payload));
         case proto::kCmdSendAcCode:
-            return payload.size() >= kAcRequestSize && answer(OnSendAcCode(payload));
+            if (payload.size() < kAcRequestSize) return false;
+            if (auto failure = OnSendAcCode(payload)) answer(*failure);
+            return true;
         case proto::kCmdExportBlock:
-            return payload.size() >= 3 && answer(OnExportBlock(payload));
+            if (payload.size() < 3) return false;
+            AnswerExportBlock(OnExportBlock(payload), request.Source(), now);
+            return true;
         case proto::kCmdImportBlock:
             if (auto reply = OnImportBlock(payload)) return answer(*reply);
             return false;
@@ -148,23 +153,20 @@ VirtualModule::Reply VirtualModule::OnReadPulseCapacity() const {
     return reply;
 }
 
-// Starts learning into a slot that fits; a new learn replaces one in progress, which is
-// then never answered. A slot that does not fit is refused at once: status 0, count 0.
-std::optional<VirtualModule::Reply> VirtualModule::OnLearn(std::uint16_t slot,
-                                                           std::uint16_t requester, TimePoint now) {
+// Starts learning into a slot; a new learn replaces one in progress, which is then never
+// answered. A slot beyond those that fit is never answered either: like a module that
+// captured nothing, it sends no result, so the console shows no pulse count for it.
+void VirtualModule::OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now) {
     if (slot >= library_.SlotCount()) {
-        Reply reply{proto::kCmdLearnReply, {}};
-        Append16(reply.payload, slot);
-        reply.payload.push_back(kStatusFailed);
-        Append16(reply.payload, 0);
-        return reply;
+        learning_.reset();
+        return;
     }
     learning_ = PendingLearn{slot, requester, now + learnDelay_};
-    return std::nullopt;
 }
 
-// Learn reply: slot, status (1 learned, 0 failed), then the byte count of the learned
-// durations (two per pulse), of which the console shows half as the pulse count.
+// Learn reply: slot, status 1, then the byte count of the learned durations (two per
+// pulse), of which the console shows half as the pulse count. A code that could not be
+// stored gets no reply.
 void VirtualModule::CompleteLearn() {
     const PendingLearn learn = *learning_;
     learning_.reset();
@@ -175,11 +177,11 @@ void VirtualModule::CompleteLearn() {
                                                    static_cast<std::uint8_t>(learn.slot));
     code.resize(std::min<std::size_t>(code.size(), library_.Capacity()));
     // The capacity may have changed while learning, so the slot may no longer fit.
-    const bool learned = library_.WriteCode(learn.slot, code);
+    if (!library_.WriteCode(learn.slot, code)) return;
     Reply reply{proto::kCmdLearnReply, {}};
     Append16(reply.payload, static_cast<std::uint16_t>(learn.slot));
-    reply.payload.push_back(learned ? kStatusOk : kStatusFailed);
-    Append16(reply.payload, static_cast<std::uint16_t>(learned ? 2 * code.size() : 0));
+    reply.payload.push_back(kStatusOk);
+    Append16(reply.payload, static_cast<std::uint16_t>(2 * code.size()));
     SendReply(reply, learn.requester, learn.completesAt);
 }
 
@@ -203,28 +205,25 @@ VirtualModule::Reply VirtualModule::OnSetTimedTasks(std::span<const std::uint8_t
     return Reply{proto::kCmdSetTimedTasksReply, {kStatusOk}};
 }
 
-// Reply: the brand code as it came (high byte first), then status 1 when the state is
-// one the library knows, else 0.
-VirtualModule::Reply VirtualModule::OnSendAcCode(std::span<const std::uint8_t> payload) {
+// A code the library holds is sent without an answer, as the console reads any answer
+// as a failure. Otherwise the answer: the brand code as it came (high byte first), then
+// status 0.
+std::optional<VirtualModule::Reply> VirtualModule::OnSendAcCode(
+    std::span<const std::uint8_t> payload) {
     AcRequest request;
     std::copy_n(payload.begin(), kAcRequestSize, request.begin());
     lastAcRequest_ = request;
-    const std::uint8_t status = IsKnownAcState(payload) ? kStatusOk : kStatusFailed;
-    return Reply{proto::kCmdSendAcCodeReply, {request[0], request[1], status}};
-}
-
-std::size_t VirtualModule::ExportBlockOffset(std::uint16_t requested) const {
-    if (!faults_.shuffleExport || requested % kLibraryBlockSize != 0) return requested;
-    const std::size_t block = requested / kLibraryBlockSize;
-    const std::size_t pairEnd = (block - block % 2 + 2) * kLibraryBlockSize;
-    if (pairEnd > library_.Size()) return requested;
-    return block % 2 == 0 ? requested + kLibraryBlockSize : requested - kLibraryBlockSize;
+    if (IsKnownAcCode(payload)) {
+        ++counters_.codesTransmitted;
+        return std::nullopt;
+    }
+    return Reply{proto::kCmdSendAcCodeReply, {request[0], request[1], kStatusFailed}};
 }
 
 // Request: offset, wanted length. Reply: offset, length n, then n library bytes; n is the
 // wanted length cut to one block and to the end of the image, so the last block is short.
 VirtualModule::Reply VirtualModule::OnExportBlock(std::span<const std::uint8_t> payload) const {
-    const std::size_t offset = ExportBlockOffset(Read16(payload, 0));
+    const std::size_t offset = Read16(payload, 0);
     const std::size_t wanted = std::min<std::size_t>(payload[2], kLibraryBlockSize);
     const std::span<const std::uint8_t> block = library_.Read(offset, wanted);
     Reply reply{proto::kCmdExportBlockReply, {}};
@@ -232,6 +231,17 @@ VirtualModule::Reply VirtualModule::OnExportBlock(std::span<const std::uint8_t> 
     reply.payload.push_back(static_cast<std::uint8_t>(block.size()));
     reply.payload.insert(reply.payload.end(), block.begin(), block.end());
     return reply;
+}
+
+// A stale copy of an earlier block is what a line gives when a reply was held up and
+// comes after all, as the one asked for next is made.
+void VirtualModule::AnswerExportBlock(const Reply& reply, std::uint16_t destination,
+                                      TimePoint now) {
+    if (faults_.staleExport && ++exportsSinceFaultsSet_ % 2 == 0 && lastExportReply_) {
+        SendReply(*lastExportReply_, destination, now);
+    }
+    lastExportReply_ = reply;
+    SendReply(reply, destination, now);
 }
 
 // Request: offset, length n, n bytes. Bytes beyond the image are dropped. Reply: offset

@@ -32,6 +32,10 @@ inline constexpr std::size_t kLibraryBlockSize = 50;
 inline constexpr std::size_t kTimedTasksSize = 27;  // three 9-byte task records
 inline constexpr std::size_t kAcRequestSize = 7;
 
+// The brand codes whose air-conditioner codes the module's library holds.
+inline constexpr std::uint16_t kFirstAcBrand = 1;
+inline constexpr std::uint16_t kLastAcBrand = 1000;
+
 using TimedTasks = std::array<std::uint8_t, kTimedTasksSize>;
 using AcRequest = std::array<std::uint8_t, kAcRequestSize>;
 
@@ -53,8 +57,9 @@ struct Faults {
     std::chrono::milliseconds splitGap{0};  // silence between two pieces
     bool garbage = false;                   // 1 to 8 bytes, never 0x7E, before every frame sent
     std::uint32_t garbageSeed = 1;
-    int repeat = 0;              // extra copies of every reply
-    bool shuffleExport = false;  // export blocks answered pairwise swapped (below)
+    int repeat = 0;            // extra copies of every reply
+    bool staleExport = false;  // every other export reply comes after a stale copy of
+                               // the export reply before it
     // Time the line as a UART at this rate would, 10 bits a byte, both ways: a request is
     // complete when its last byte has crossed, and a reply reaches the other side in
     // FIFO-sized pieces, each when its last byte has crossed. 0: no line time at all.
@@ -122,12 +127,6 @@ public:
     std::span<const std::uint8_t> Library() const { return library_.Image(); }
     const ModuleCounters& Counters() const { return counters_; }
 
-    // The library offset whose block answers an export request for `requested`: the
-    // offset itself, or with shuffleExport the other block of its pair (blocks 0 and 1,
-    // 2 and 3, ...) as long as both blocks of the pair are full, so that a lock-step
-    // reader still meets the short last block after every other block.
-    std::size_t ExportBlockOffset(std::uint16_t requested) const;
-
 private:
     struct Reply {
         std::uint8_t command;
@@ -155,12 +154,14 @@ private:
     bool Handle(const protocol::FrameView& request, TimePoint now);
     Reply OnSetPulseCapacity(std::span<const std::uint8_t> payload);
     Reply OnReadPulseCapacity() const;
-    // Nothing while learning has started; the refusal for a slot that does not fit.
-    std::optional<Reply> OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now);
+    void OnLearn(std::uint16_t slot, std::uint16_t requester, TimePoint now);
     Reply OnTransmit(std::uint16_t slot);
     Reply OnSetTimedTasks(std::span<const std::uint8_t> payload);
-    Reply OnSendAcCode(std::span<const std::uint8_t> payload);
+    // Nothing when the code was sent; the failure answer otherwise.
+    std::optional<Reply> OnSendAcCode(std::span<const std::uint8_t> payload);
     Reply OnExportBlock(std::span<const std::uint8_t> payload) const;
+    // With staleExport, every other export reply is preceded by the one before it again.
+    void AnswerExportBlock(const Reply& reply, std::uint16_t destination, TimePoint now);
     std::optional<Reply> OnImportBlock(std::span<const std::uint8_t> payload);
 
     // Completes a due learn and moves ready replies onto the line.
@@ -193,6 +194,8 @@ private:
 
     Faults faults_;
     std::uint64_t repliesSinceFaultsSet_ = 0;
+    std::uint64_t exportsSinceFaultsSet_ = 0;
+    std::optional<Reply> lastExportReply_;
     std::minstd_rand garbageRandom_;
 
     ModuleCounters counters_;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "protocol/commands.h"
+#include "ui/pending_op.h"
 #include "ui/port_combo.h"
 
 namespace orvante::ui {
@@ -18,11 +19,6 @@ constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
 constexpr const char* kConnectText = "连接红外";
 constexpr const char* kDisconnectText = "断开连接";
-
-// Pending-operation codes of the supervised requests.
-constexpr int kOpHandshake = 0;
-constexpr int kOpTestConnection = 1;
-constexpr int kOpTransmit = 20;
 
 // Index of the hidden line-setting lists -> value.
 constexpr char kParityLetters[] = {'N', 'O', 'E'};
@@ -42,12 +38,15 @@ CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
       m_owner(window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); }),
-      m_serial(m_environment.resolvePort, &m_owner) {
+      m_serial(m_environment.resolvePort, &m_owner),
+      m_transfer(*this, *m_environment.transferClock) {
     m_window.SetEvents(this);
 }
 
 CConsoleDlg::~CConsoleDlg() {
-    // The monitor delivers to this dialog: end it while every member still exists.
+    // A transfer's worker queues frames on the channel and hands work to this dialog,
+    // and the monitor delivers to it: both end while every member still exists.
+    EndLibraryTransfer();
     m_serial.Close();
     m_window.SetEvents(nullptr);
 }
@@ -258,8 +257,35 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
         case protocol::kCmdConnectReply:
             OnConnectReply(view);
             break;
+        case protocol::kCmdSetPulseCapacityReply:
+            OnSetPulseCapacityReply();
+            break;
+        case protocol::kCmdReadPulseCapacityReply:
+            OnReadPulseCapacityReply(view.Payload());
+            break;
+        case protocol::kCmdLearnReply:
+            OnLearnReply(view.Payload());
+            break;
+        case protocol::kCmdTransmitReply:
+            OnTransmitReply(view.Payload());
+            break;
+        case protocol::kCmdReadTimedTasksReply:
+            OnReadTimedTasksReply(view.Payload());
+            break;
+        case protocol::kCmdSetTimedTasksReply:
+            OnSetTimedTasksReply();
+            break;
+        case protocol::kCmdSendAcCodeReply:
+            OnSendAcCodeReply();
+            break;
+        case protocol::kCmdExportBlockReply:
+            OnExportBlockReply(view);
+            break;
+        case protocol::kCmdImportBlockReply:
+            OnImportBlockAck();
+            break;
         default:
-            break;  // the function units' replies
+            break;
     }
     if (route->endsSupervision) {
         m_pendingOp = kOpHandshake;
@@ -343,7 +369,7 @@ void CConsoleDlg::OnTimer(int /*timerId*/) {
             Disconnect();
             break;
         default:
-            break;
+            break;  // 16, 17 and 18 are recorded but not timed: nothing to report
     }
     KillReplyTimer();
 }

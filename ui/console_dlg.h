@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "library/library_transfer.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/module_frame.h"
 #include "serial/port_list.h"
@@ -37,9 +39,11 @@ struct ConsoleEnvironment {
     std::function<serial::DeviceMap()> scanPorts = [] { return serial::ScanDeviceMap(); };
     serial::PortResolver resolvePort = serial::ResolvePortFromDeviceMap;
     TimeSource clock = LocalTimeOfDay;
+    // The clock of the library transfer's reply time-outs.
+    library::TransferClock* transferClock = &library::SteadyTransferClock();
 };
 
-class CConsoleDlg final : public WindowEvents {
+class CConsoleDlg final : public WindowEvents, private library::TransferHost {
 public:
     explicit CConsoleDlg(Window& window, ConsoleEnvironment environment = {});
     ~CConsoleDlg() override;
@@ -72,6 +76,14 @@ public:
 
     // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
     long OnSerialRxChar(unsigned wParam, int lParam);
+
+    // Window thread: ends a running library transfer, once, with an error box showing
+    // `reason` (an export file keeps the blocks written; the buttons come back). False
+    // when no transfer runs or its end is already settled.
+    bool AbortLibraryTransfer(const std::string& reason);
+    // Whether a library transfer is under way: from its start until its end has been
+    // handled here (buttons 1063 and 1064 disabled meanwhile).
+    bool IsLibraryTransferActive() const { return m_transferActive; }
 
     // State the handlers share, readable for tests and the transfer worker.
     std::uint16_t LocalAddress() const { return m_localAddress.load(); }
@@ -107,15 +119,38 @@ private:
     void ShowIndicator(bool on);
 
     // Module functions, handled by their own units as they are added.
-    void OnLearn() {}
-    void OnTransmit() {}
-    void OnReadPulseCapacity() {}
-    void OnSetPulseCapacity() {}
-    void OnSetTimedTasks() {}
-    void OnReadTimedTasks() {}
-    void OnSendAcCode() {}
-    void OnImportLibrary() {}
-    void OnExportLibrary() {}
+    // Learn and transmit, pulse capacity, timed tasks, AC codes: console_functions.cpp.
+    void OnLearn();
+    void OnTransmit();
+    void OnReadPulseCapacity();
+    void OnSetPulseCapacity();
+    void OnSetTimedTasks();
+    void OnReadTimedTasks();
+    void OnSendAcCode();
+    void OnLearnReply(std::span<const std::uint8_t> payload);
+    void OnTransmitReply(std::span<const std::uint8_t> payload);
+    void OnSetPulseCapacityReply();
+    void OnReadPulseCapacityReply(std::span<const std::uint8_t> payload);
+    void OnReadTimedTasksReply(std::span<const std::uint8_t> payload);
+    void OnSetTimedTasksReply();
+    void OnSendAcCodeReply();
+
+    // Library export and import (console_library.cpp).
+    void OnImportLibrary();
+    void OnExportLibrary();
+    void StartLibraryTransfer(std::uint8_t op);
+    void OnExportBlockReply(const protocol::FrameView& frame);
+    void OnImportBlockAck();
+    void ShowLatestLibraryProgress();
+    void OnLibraryTransferEnded(const library::TransferProgress& result);
+    void EndLibraryTransfer();
+    // library::TransferHost, called on the transfer's worker thread.
+    std::uint16_t SourceAddress() override;
+    void SendFrame(std::span<const std::uint8_t> frame) override;
+    void Log(const std::string& text, std::span<const std::uint8_t> bytes) override;
+    void ShowBox(const std::string& text, const std::string& caption) override;
+    void ShowProgress(const library::TransferProgress& progress) override;
+    void OnTransferEnd(const library::TransferProgress& result) override;
 
     // Received frames.
     void OnSerialMessage(const serial::SerialMessage& message);
@@ -151,6 +186,19 @@ private:
     std::atomic<std::uint16_t> m_localAddress{0};
     // The code of the supervised request whose reply is awaited (0: handshake or idle).
     int m_pendingOp = 0;
+
+    // Library transfer: the file of the last dialog (LibraryPath), the folder the next
+    // dialog opens in (LibraryDialogDir; the home folder until a file is chosen), the
+    // transfer, and its latest progress, of which at most one showing is queued for
+    // the window at a time.
+    std::string m_libraryPath;
+    std::string m_libraryDialogDir;
+    library::LibraryTransfer m_transfer;
+    bool m_transferActive = false;
+    bool m_closing = false;
+    std::mutex m_progressMutex;  //!< Protects m_latestProgress and m_progressQueued
+    library::TransferProgress m_latestProgress;
+    bool m_progressQueued = false;
 };
 
 // The application: constructs the main dialog on a window of the backend, runs it

@@ -30,11 +30,12 @@ public:
         : window_(window), logId_(logId), clock_(std::move(clock)) {}
 
     // Appends an entry; a count of 0 or less means no dump. Callable from any thread:
-    // the entry is handed to the window thread whole, so entries never interleave.
+    // from another one the entry is handed to the window thread whole, without waiting,
+    // so entries never interleave and each thread's stay in order.
     void LogEvent(const std::string& text, const std::uint8_t* data = nullptr, int count = 0);
 
 private:
-    void Append(const std::string& entry);
+    static void Append(Window& window, int logId, const std::string& entry);
 
     Window& window_;
     int logId_;

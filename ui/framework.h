@@ -77,7 +77,9 @@ public:
 
     // A box over the window, captioned with the application name; window thread only.
     virtual int MessageBox(const std::string& text, BoxButtons buttons) = 0;
-    // A box with no owner window; any thread; blocks only the calling thread.
+    // A box with no owner window; any thread; blocks only the calling thread. One shown
+    // for another thread goes when the window ends (EndDialog), and none is shown after
+    // that: the caller then gets the escape answer (OK, or No).
     virtual int MessageBoxNoOwner(const std::string& text, const std::string& caption,
                                   BoxButtons buttons, BoxIcon icon) = 0;
 

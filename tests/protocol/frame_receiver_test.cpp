@@ -134,13 +134,31 @@ TEST(FrameReceiverTest, StartByteInsideTheBodyIsData) {
     EXPECT_THAT(FeedAll(receiver, frame), ElementsAre(frame));
 }
 
-TEST(FrameReceiverTest, WrongChecksumThatIsStartByteIsNotTakenAsStart) {
-    Bytes bad = kReply;
-    bad.back() = kFrameStart;
-    FrameReceiver receiver;
-    EXPECT_TRUE(FeedAll(receiver, Concat({bad, WithoutStartByte(kReply)})).empty());
-    EXPECT_EQ(receiver.BadChecksums(), 1u);
-    EXPECT_THAT(FeedAll(receiver, kReply), ElementsAre(kReply));
+// A wrong checksum drops the frame; neither the checksum byte nor the body already taken
+// is looked at again for a start byte, so nothing that follows forms a frame before the
+// next 0x7E.
+TEST(FrameReceiverTest, WrongChecksumIsNotScannedAgainForAStartByte) {
+    Bytes checksumIsStart = kReply;
+    checksumIsStart.back() = kFrameStart;
+    const struct {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {
+        {"checksum byte 0x7E, then the reply without its start",
+         Concat({checksumIsStart, WithoutStartByte(kReply)})},
+        {"LEN 9, the whole reply as the body, a wrong checksum",
+         Concat({{0x7E, 0x09, 0x00}, kReply, {0x00}})},
+        // The body ends with the reply's first four bytes, its fifth is the wrong checksum.
+        {"LEN 9, a body holding the start of the reply, the rest of it after",
+         Concat({{0x7E, 0x09, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, kReply})},
+    };
+    for (const auto& c : cases) {
+        FrameReceiver receiver;
+        EXPECT_TRUE(FeedAll(receiver, c.bytes).empty()) << c.name;
+        EXPECT_EQ(receiver.BadChecksums(), 1u) << c.name;
+        EXPECT_EQ(receiver.State(), ReceiverState::kHunt) << c.name;
+        EXPECT_THAT(FeedAll(receiver, kReply), ElementsAre(kReply)) << c.name;
+    }
 }
 
 // After k bytes of a frame of length LEN the receiver waits for: the start byte (k = 0),

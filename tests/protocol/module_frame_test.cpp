@@ -37,19 +37,6 @@ TEST(FrameChecksumTest, MatchesKnownValues) {
     }
 }
 
-TEST(ReplyCodeTest, EveryRequestMapsToItsReply) {
-    EXPECT_EQ(ReplyCodeFor(kCmdConnect), kCmdConnectReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdSetPulseCapacity), kCmdSetPulseCapacityReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdReadPulseCapacity), kCmdReadPulseCapacityReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdLearn), kCmdLearnReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdTransmit), kCmdTransmitReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdReadTimedTasks), kCmdReadTimedTasksReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdSetTimedTasks), kCmdSetTimedTasksReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdSendAcCode), kCmdSendAcCodeReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdExportBlock), kCmdExportBlockReply);
-    EXPECT_EQ(ReplyCodeFor(kCmdImportBlock), kCmdImportBlockReply);
-}
-
 TEST(BuildModuleFrameTest, HandshakeIsTheBroadcastConnectFrame) {
     EXPECT_THAT(BuildModuleFrame(kBroadcastAddress, kBroadcastAddress, kCmdConnect, {}),
                 ElementsAreArray(kHandshakeFrame));

@@ -9,6 +9,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -144,9 +147,53 @@ TEST_F(PortDeviceTest, HangUpReadsAsLostDevice) {
 constexpr uid_t kNobody = 65534;
 enum ChildExit { kCannotDropRoot = 120, kCannotExecAccess = 121, kCannotExec = 122 };
 
-// Runs the probe on `path`, as nobody when `asNobody`; returns its wait status.
-int RunProbe(const std::string& path, bool asNobody) {
-    std::string program = ORVANTE_PORT_OPEN_PROBE;
+// A copy of the probe in a fresh folder under /tmp, which every user may enter: the build
+// folder may sit where user nobody cannot reach it (a home folder, for one). Removed with
+// its folder at the end.
+class ProbeCopy {
+public:
+    ProbeCopy() {
+        namespace fs = std::filesystem;
+        char folder[] = "/tmp/orvante-probe-XXXXXX";
+        if (mkdtemp(folder) == nullptr) {
+            const int code = errno;
+            error_ = std::string("cannot make a folder in /tmp: ") + std::strerror(code);
+            return;
+        }
+        folder_ = folder;
+        const fs::path copy = folder_ / "port_open_probe";
+        std::error_code error;
+        fs::copy_file(ORVANTE_PORT_OPEN_PROBE, copy, error);
+        const auto readAndRun = fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec;
+        if (!error) fs::permissions(folder_, readAndRun, error);
+        if (!error) fs::permissions(copy, readAndRun, error);
+        if (error) {
+            error_ = "cannot copy the probe to " + folder_.string() + ": " + error.message();
+        } else {
+            path_ = copy.string();
+        }
+    }
+    ~ProbeCopy() {
+        std::error_code ignored;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    }
+    ProbeCopy(const ProbeCopy&) = delete;
+    ProbeCopy& operator=(const ProbeCopy&) = delete;
+
+    // Empty when the copy failed; Error() then says why.
+    const std::string& Path() const { return path_; }
+    const std::string& Error() const { return error_; }
+
+private:
+    std::filesystem::path folder_;
+    std::string path_;
+    std::string error_;
+};
+
+// Runs `program` on the tty `path`, as nobody when `asNobody`; returns its wait status.
+int RunProbe(std::string program, const std::string& path, bool asNobody) {
     std::string argument = path;
     char* const argv[] = {program.data(), argument.data(), nullptr};
     const pid_t pid = fork();
@@ -167,15 +214,22 @@ int RunProbe(const std::string& path, bool asNobody) {
 TEST(PortDeviceExclusive, PlainOpensAreRefusedWhileHeld) {
     PtyPair pair;
     const bool asRoot = geteuid() == 0;
+    std::string program = ORVANTE_PORT_OPEN_PROBE;
+    std::optional<ProbeCopy> copy;
     if (asRoot) {
         if (getpwuid(kNobody) == nullptr) GTEST_SKIP() << "no user 65534 (nobody)";
+        copy.emplace();
+        if (copy->Path().empty()) GTEST_SKIP() << copy->Error();
+        program = copy->Path();
         ASSERT_EQ(fchown(pair.SlaveFd(), kNobody, kNobody), 0);
     }
-    const int status = RunProbe(pair.SlavePath(), asRoot);
+    const int status = RunProbe(program, pair.SlavePath(), asRoot);
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
     const int code = WEXITSTATUS(status);
     if (code == kCannotDropRoot) GTEST_SKIP() << "cannot switch to user nobody";
-    if (code == kCannotExecAccess) GTEST_SKIP() << "nobody may not run " ORVANTE_PORT_OPEN_PROBE;
+    if (code == kCannotExecAccess) {
+        GTEST_SKIP() << "user nobody may not run " << program << " (is /tmp mounted noexec?)";
+    }
     EXPECT_EQ(code, 0) << "port_open_probe: 3 port not opened, 4 plain open allowed, "
                           "5 plain open failed otherwise, 6 reopen failed";
 }

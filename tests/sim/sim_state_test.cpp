@@ -147,7 +147,7 @@ TEST(ProgramOptions, ReadsEveryOption) {
                                      "--seed",
                                      "42",
                                      "--repeat",
-                                     "--shuffle-export",
+                                     "--stale-export",
                                      "--verbose"},
                                     &options, &error))
         << error;
@@ -166,7 +166,7 @@ TEST(ProgramOptions, ReadsEveryOption) {
     EXPECT_TRUE(options.faults.garbage);
     EXPECT_EQ(options.faults.garbageSeed, 42u);
     EXPECT_EQ(options.faults.repeat, 1);
-    EXPECT_TRUE(options.faults.shuffleExport);
+    EXPECT_TRUE(options.faults.staleExport);
     EXPECT_TRUE(options.verbose);
     EXPECT_FALSE(options.help);
 

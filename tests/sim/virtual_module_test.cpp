@@ -92,13 +92,21 @@ TEST(VirtualModuleRequests, AnswersEachRequestAsTheConsoleReadsIt) {
         {Request(20, {0, 0}), ReplyFrame(21, {0, 0, 0})},                    // empty slot
         {Request(20, {100, 0}), ReplyFrame(21, {100, 0, 2})},                // beyond the slots
         {Request(20, {0xFF, 0xFF}), ReplyFrame(21, {0xFF, 0xFF, 2})},
-        {Request(18, {100, 0}), ReplyFrame(19, {100, 0, 0, 0, 0})},  // cannot learn there
+        {Request(18, {100, 0}), {}},  // cannot learn there: nothing captured, no result
         {Request(22), ReplyFrame(23, Bytes(27, 0))},
         {Request(24, tasks), ReplyFrame(25, {1})},
         {Request(22), ReplyFrame(23, tasks)},
-        {Request(26, {1, 2, 0, 0, 16, 0, 0}), ReplyFrame(27, {1, 2, 1})},
-        {Request(26, {0, 0, 1, 4, 30, 5, 2}), ReplyFrame(27, {0, 0, 1})},
-        {Request(26, {0, 0, 2, 0, 15, 0, 0}), ReplyFrame(27, {0, 0, 0})},
+        // Sent air-conditioner codes are not answered; the console reads any answer as
+        // a failure. Brand codes 1..1000 are known, and states within the lists.
+        {Request(26, {1, 2, 0, 0, 16, 0, 0}), {}},
+        {Request(26, {0x03, 0xE8, 1, 4, 30, 5, 2}), {}},
+        {Request(26, {0, 0, 0, 0, 16, 0, 0}), ReplyFrame(27, {0, 0, 0})},
+        {Request(26, {0x03, 0xE9, 0, 0, 16, 0, 0}), ReplyFrame(27, {0x03, 0xE9, 0})},
+        {Request(26, {0, 1, 2, 0, 16, 0, 0}), ReplyFrame(27, {0, 1, 0})},
+        {Request(26, {0, 1, 0, 5, 16, 0, 0}), ReplyFrame(27, {0, 1, 0})},
+        {Request(26, {0, 1, 0, 0, 31, 0, 0}), ReplyFrame(27, {0, 1, 0})},
+        {Request(26, {0, 1, 0, 0, 16, 6, 0}), ReplyFrame(27, {0, 1, 0})},
+        {Request(26, {0, 1, 0, 0, 15, 0, 3}), ReplyFrame(27, {0, 1, 0})},
     };
     VirtualModule module;
     for (std::size_t i = 0; i < std::size(kSteps); ++i) {
@@ -106,7 +114,8 @@ TEST(VirtualModuleRequests, AnswersEachRequestAsTheConsoleReadsIt) {
     }
     ASSERT_TRUE(module.LastAcRequest().has_value());
     EXPECT_EQ(Bytes(module.LastAcRequest()->begin(), module.LastAcRequest()->end()),
-              (Bytes{0, 0, 2, 0, 15, 0, 0}));
+              (Bytes{0, 1, 0, 0, 15, 0, 3}));
+    EXPECT_EQ(module.Counters().codesTransmitted, 2u);
 }
 
 TEST(VirtualModuleRequests, TellsTheWrittenTasksToItsObserver) {
@@ -152,7 +161,8 @@ TEST(VirtualModuleLearning, FitsFewerSlotsForALargerCapacityAndClearsCodesOnSet)
     VirtualModule module(SmallLibrary(8192, 100));  // records of 204 bytes: 40 slots
     EXPECT_EQ(module.SlotCount(), 40);
     Exchange(module, Request(18, {39, 0}));
-    EXPECT_EQ(Exchange(module, Request(18, {40, 0})), ReplyFrame(19, {40, 0, 0, 0, 0}));
+    EXPECT_TRUE(Exchange(module, Request(18, {40, 0})).empty());
+    EXPECT_FALSE(module.IsLearning());
     EXPECT_TRUE(module.LearnedPulses(39).has_value());
 
     Exchange(module, Request(16, {0, 0x90, 0x01}));  // 400: records of 804 bytes
@@ -165,6 +175,16 @@ TEST(VirtualModuleLearning, FitsFewerSlotsForALargerCapacityAndClearsCodesOnSet)
     Exchange(module, Request(18, {9, 0}));
     Exchange(module, Request(16, {0, 0x90, 0x01}));  // the same capacity again still clears
     EXPECT_FALSE(module.LearnedPulses(9).has_value());
+}
+
+TEST(VirtualModuleLearning, ALearnWhoseSlotNoLongerFitsWhenItCompletesGetsNoResult) {
+    VirtualModule module;  // 40 slots until the capacity goes up to 400
+    Exchange(module, Request(18, {39, 0}));
+    EXPECT_EQ(Exchange(module, Request(16, {0, 0x90, 0x01}), t0 + milliseconds(100)),
+              ReplyFrame(16, {1, 0x90, 0x01}));
+    EXPECT_TRUE(Concat(module.TakeDue(t0 + milliseconds(1500))).empty());
+    EXPECT_FALSE(module.IsLearning());
+    EXPECT_FALSE(module.LearnedPulses(39).has_value());
 }
 
 TEST(VirtualModuleLearning, ANewLearnReplacesTheOneInProgress) {

@@ -19,6 +19,7 @@ ConsoleFixture::ConsoleFixture() {
         return it->second.devicePath;
     };
     environment.clock = [] { return ui::TimeOfDay{12, 34, 56}; };
+    environment.transferClock = &transferClock_;
     dialog_ = std::make_unique<ui::CConsoleDlg>(window_, environment);
     dialog_->OnInitDialog();
 }

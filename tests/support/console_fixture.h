@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/fake_window.h"
+#include "tests/support/manual_clock.h"
 #include "tests/support/pty_pair.h"
 #include "ui/console_dlg.h"
 
@@ -42,6 +43,7 @@ protected:
     FakeWindow window_;
     PtyPair pty_;
     serial::DeviceMap ports_;
+    ManualClock transferClock_;  // the library transfer's time-outs, moved by the test
     std::unique_ptr<ui::CConsoleDlg> dialog_;
 };
 

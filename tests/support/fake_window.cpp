@@ -101,6 +101,7 @@ std::string FakeWindow::GetText(int id) const {
 
 void FakeWindow::SetText(int id, const std::string& text) {
     Control(id).text = text;
+    Tell("text " + std::to_string(id) + " " + text);
 }
 
 std::size_t FakeWindow::TextLength(int id) const {
@@ -109,6 +110,7 @@ std::size_t FakeWindow::TextLength(int id) const {
 
 void FakeWindow::AppendText(int id, const std::string& text) {
     Control(id).text += text;
+    Tell("text " + std::to_string(id) + " " + text);
 }
 
 void FakeWindow::LimitText(int id, int characters) {
@@ -135,6 +137,7 @@ bool FakeWindow::IsControlVisible(int id) const {
 
 void FakeWindow::SetIcon(int id, ui::IconId icon) {
     Control(id).icon = icon;
+    Tell("icon " + std::to_string(id));
 }
 
 void FakeWindow::ResetContent(int id) {
@@ -198,12 +201,49 @@ int FakeWindow::MessageBox(const std::string& text, ui::BoxButtons buttons) {
     if (!queue_.IsWindowThread()) {
         throw std::logic_error("a box over the window shown from another thread: " + text);
     }
+    Tell("box " + text);
     return RecordBox({text, "", buttons, ui::BoxIcon::kNone, true, true});
 }
 
 int FakeWindow::MessageBoxNoOwner(const std::string& text, const std::string& caption,
                                   ui::BoxButtons buttons, ui::BoxIcon icon) {
-    return RecordBox({text, caption, buttons, icon, false, queue_.IsWindowThread()});
+    const bool onWindowThread = queue_.IsWindowThread();
+    const int escape = buttons == ui::BoxButtons::kYesNo ? ui::IDNO : ui::IDOK;
+    if (!onWindowThread) {
+        std::lock_guard lock(boxMutex_);
+        if (ended_) return escape;  // the window has gone: the box is not shown
+    }
+    const int answer = RecordBox({text, caption, buttons, icon, false, onWindowThread});
+    if (onWindowThread || !holdBoxes_) return answer;
+
+    std::unique_lock lock(boxMutex_);
+    const std::uint64_t release = releases_;
+    ++heldBoxes_;
+    boxesReleased_.wait(lock, [&] { return releases_ != release || ended_; });
+    --heldBoxes_;
+    return releases_ != release ? answer : escape;
+}
+
+std::size_t FakeWindow::HeldBoxes() const {
+    std::lock_guard lock(boxMutex_);
+    return heldBoxes_;
+}
+
+void FakeWindow::ReleaseHeldBoxes() {
+    {
+        std::lock_guard lock(boxMutex_);
+        ++releases_;
+    }
+    boxesReleased_.notify_all();
+}
+
+void FakeWindow::EndDialog(int result) {
+    endResult_ = result;
+    {
+        std::lock_guard lock(boxMutex_);
+        ended_ = true;
+    }
+    boxesReleased_.notify_all();
 }
 
 void FakeWindow::SetTimer(int timerId, int milliseconds) {
@@ -222,11 +262,13 @@ std::optional<std::string> FakeWindow::NextFileAnswer() {
     return answer;
 }
 
-std::optional<std::string> FakeWindow::OpenFileDialog(const ui::FileDialogOptions&) {
+std::optional<std::string> FakeWindow::OpenFileDialog(const ui::FileDialogOptions& options) {
+    fileDialogs_.push_back({false, options});
     return NextFileAnswer();
 }
 
-std::optional<std::string> FakeWindow::SaveFileDialog(const ui::FileDialogOptions&) {
+std::optional<std::string> FakeWindow::SaveFileDialog(const ui::FileDialogOptions& options) {
+    fileDialogs_.push_back({true, options});
     return NextFileAnswer();
 }
 

@@ -3,7 +3,9 @@
 // test, and the test's own thread is the window thread, pumping deliveries.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -30,6 +32,11 @@ struct FakeControl {
     ui::IconId icon = ui::IconId::kNone;
 };
 
+struct FileDialogCall {
+    bool save;
+    ui::FileDialogOptions options;
+};
+
 struct RecordedBox {
     std::string text;
     std::string caption;  // empty for boxes captioned with the application name
@@ -54,6 +61,13 @@ public:
     std::vector<RecordedBox> Boxes() const;
     void ClearBoxes();
     void AnswerNextFileDialog(std::optional<std::string> path);
+    const std::vector<FileDialogCall>& FileDialogs() const { return fileDialogs_; }
+    // From now on a box with no owner shown for another thread stays open, its caller
+    // waiting, until ReleaseHeldBoxes or EndDialog, like a box the operator has not
+    // closed yet.
+    void HoldOwnerlessBoxes() { holdBoxes_ = true; }
+    std::size_t HeldBoxes() const;
+    void ReleaseHeldBoxes();
     std::optional<int> TimerPeriod(int timerId) const;  // nothing when not running
     void FireTimer(int timerId);                        // as if the period had passed
     // The operator's actions.
@@ -66,6 +80,11 @@ public:
     // Items of the window menu: {command, text}; a separator is {0, ""}.
     const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return systemMenu_; }
     const std::vector<int>& DialogsRun() const { return dialogsRun_; }
+    // Told of every box over the window and every change of a control's text or icon, in
+    // the order they happen: "box <text>", "text <id> <text set or appended>", "icon <id>".
+    void WatchChanges(std::function<void(const std::string&)> watcher) {
+        watcher_ = std::move(watcher);
+    }
 
     // Runs what other threads delivered; returns how many tasks ran.
     std::size_t Pump() { return queue_.RunPending(); }
@@ -112,12 +131,15 @@ public:
         dialogsRun_.push_back(templateId);
         return ui::IDOK;
     }
-    void EndDialog(int result) override { endResult_ = result; }
+    void EndDialog(int result) override;
     ui::WindowThread& Thread() override { return queue_; }
 
 private:
     const FakeControl* Find(int id) const;
     int RecordBox(RecordedBox box);
+    void Tell(const std::string& change) {
+        if (watcher_) watcher_(change);
+    }
     std::optional<std::string> NextFileAnswer();
 
     ui::DeliveryQueue queue_;
@@ -128,11 +150,19 @@ private:
     ui::IconId windowIcon_ = ui::IconId::kNone;
     std::vector<std::pair<unsigned, std::string>> systemMenu_;
     std::vector<int> dialogsRun_;
+    std::function<void(const std::string&)> watcher_;  // window thread only
 
-    mutable std::mutex boxMutex_;  //!< Protects boxes_, boxAnswers_ and fileAnswers_
+    std::vector<FileDialogCall> fileDialogs_;
+
+    mutable std::mutex boxMutex_;  //!< Protects the box and file answers and the held boxes
+    std::condition_variable boxesReleased_;
     std::vector<RecordedBox> boxes_;
     std::deque<int> boxAnswers_;
     std::deque<std::optional<std::string>> fileAnswers_;
+    std::atomic<bool> holdBoxes_{false};
+    std::size_t heldBoxes_ = 0;
+    std::uint64_t releases_ = 0;
+    bool ended_ = false;
 };
 
 }  // namespace orvante::test

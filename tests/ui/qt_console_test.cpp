@@ -6,13 +6,19 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "serial/port_list.h"
+#include "tests/support/manual_clock.h"
 #include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
+#include "tests/support/temp_dir.h"
+#include "tests/ui/qt_top_level.h"
 #include "ui/console_dlg.h"
 #include "ui/qt/qt_window.h"
 
@@ -29,6 +35,20 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, int timeoutMs = 
     return true;
 }
 
+// Picks the module's port and connects, as the operator does.
+void ConnectTo(QtWindow& window, CConsoleDlg& dialog, const test::SimLine& module) {
+    auto* ports = qobject_cast<QComboBox*>(window.Control(IDC_PORT));
+    ASSERT_NE(ports, nullptr);
+    const int item =
+        ports->findText(QString("COM%1 (").arg(module.PortNumber()), Qt::MatchStartsWith);
+    ASSERT_GE(item, 0) << "the virtual module's port is listed";
+    ports->setCurrentIndex(item);
+    emit ports->activated(item);
+    EXPECT_EQ(dialog.Port(), module.PortNumber());
+    QTest::mouseClick(window.Control(IDC_CONNECT), Qt::LeftButton);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return window.GetText(IDC_STATUS) == "连接成功！"; }));
+}
+
 TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
     test::PrivateRuntimeDir runtimeDir;
     test::SimLine module;
@@ -38,18 +58,8 @@ TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
         dialog.OnInitDialog();
         window.show();
 
-        auto* ports = qobject_cast<QComboBox*>(window.Control(IDC_PORT));
-        ASSERT_NE(ports, nullptr);
-        const int item =
-            ports->findText(QString("COM%1 (").arg(module.PortNumber()), Qt::MatchStartsWith);
-        ASSERT_GE(item, 0) << "the virtual module's port is listed";
-        ports->setCurrentIndex(item);
-        emit ports->activated(item);
-        EXPECT_EQ(dialog.Port(), module.PortNumber());
-
+        ConnectTo(window, dialog, module);
         auto* connect = qobject_cast<QPushButton*>(window.Control(IDC_CONNECT));
-        QTest::mouseClick(connect, Qt::LeftButton);
-        ASSERT_TRUE(ProcessEventsUntil([&] { return window.GetText(IDC_STATUS) == "连接成功！"; }));
         EXPECT_EQ(connect->text().toStdString(), "断开连接");
         EXPECT_EQ(window.GetText(IDC_LOCAL_ADDR), "本机地址：1234");
         EXPECT_EQ(window.GetText(IDC_TARGET_ADDR), "1234");
@@ -63,6 +73,47 @@ TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
                        window.GetText(IDC_LOG).find("连接成功！");
         }));
     }  // the dialog ends its channel while the window is still there
+}
+
+// The module falls silent during an export: the time-out box shows without blocking the
+// window, and closing the window with the box still open ends everything.
+TEST(QtConsole, ClosingWithTheTransfersBoxStillOpenEndsTheProgram) {
+    test::PrivateRuntimeDir runtimeDir;
+    test::SimLine module;
+    test::TempDir dir;
+    test::ManualClock clock;
+    QtWindow window;
+    {
+        ConsoleEnvironment environment;
+        environment.transferClock = &clock;
+        CConsoleDlg dialog(window, environment);
+        dialog.OnInitDialog();
+        window.show();
+        ConnectTo(window, dialog, module);
+        module.WithModule([](sim::VirtualModule& m) { m.SetFaults({.dropEvery = 1}); });
+
+        const QString path = QString::fromStdString(dir.File("e.db"));
+        WhenShown<QFileDialog> save([](QFileDialog*) { return true; },
+                                    [&](QFileDialog* d) {
+                                        d->selectFile(path);
+                                        static_cast<QDialog*>(d)->accept();
+                                    });
+        QTest::mouseClick(window.Control(IDC_EXPORT_LIBRARY), Qt::LeftButton);
+        for (std::uint64_t request : {2, 3}) {  // after the handshake
+            ASSERT_TRUE(ProcessEventsUntil(
+                [&] { return clock.IsWaiting() && module.WaitForFramesReceived(request, {}); }));
+            clock.ExpireWait();
+        }
+        ASSERT_TRUE(ProcessEventsUntil([] { return VisibleBox("导出文件超时！") != nullptr; }));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the window stays usable";
+
+        WhenShown<QMessageBox> yes([](QMessageBox* b) { return b->text() == "确定退出软件？"; },
+                                   [](QMessageBox* b) { b->button(QMessageBox::Yes)->click(); });
+        window.close();
+        EXPECT_EQ(window.EndResult(), IDCANCEL);
+    }  // the dialog ends the transfer and the channel without waiting for the box
+    EXPECT_EQ(VisibleBox("导出文件超时！"), nullptr);
+    EXPECT_EQ(std::filesystem::file_size(dir.File("e.db")), 0u);
 }
 
 }  // namespace

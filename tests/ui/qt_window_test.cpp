@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/ui/qt_top_level.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/qt_icons.h"
 #include "ui/qt/standard_dialogs.h"
@@ -53,30 +54,6 @@ struct RecordingEvents final : WindowEvents {
         if (onCancel) onCancel();
     }
     void OnSysCommand(unsigned command) override { sysCommands.push_back(command); }
-};
-
-// Runs `act` on the first visible top-level widget of type W that `match` accepts, as
-// soon as it shows up; polls from the event loop, so it also works inside exec().
-template <class W>
-class WhenShown {
-public:
-    WhenShown(std::function<bool(W*)> match, std::function<void(W*)> act) {
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this, match, act] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* w = qobject_cast<W*>(top);
-                if (w && w->isVisible() && match(w)) {
-                    timer_.stop();
-                    act(w);
-                    return;
-                }
-            }
-        });
-        timer_.start();
-    }
-
-private:
-    QTimer timer_;
 };
 
 QPushButton* ButtonWithText(QWidget* parent, const QString& text) {
@@ -378,6 +355,11 @@ TEST_F(QtWindowTest, DigitOnlyEditsRefuseLetters) {
     EXPECT_EQ(window.GetText(IDC_TARGET_ADDR), "0aF");
 }
 
+TEST_F(QtWindowTest, ANumberTooWideForItsEditShowsItsStart) {
+    window.SetText(IDC_TASK1_LOOPS, "65535");  // a loop count read back from the module
+    EXPECT_EQ(Widget<QLineEdit>(IDC_TASK1_LOOPS)->cursorPosition(), 0);
+}
+
 // ---- The log ------------------------------------------------------------------------
 
 TEST_F(QtWindowTest, LogKeepsCrLfLinesAndCountsCodePage936Bytes) {
@@ -543,15 +525,8 @@ TEST_F(QtWindowTest, OwnerlessBoxFromAWorkerBlocksOnlyTheWorker) {
             window.MessageBoxNoOwner("导出完成", "导出", BoxButtons::kYesNo, BoxIcon::kInformation);
     });
     QMessageBox* box = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* b = qobject_cast<QMessageBox*>(top);
-                if (b && b->isVisible() && b->text() == QStringLiteral("导出完成")) box = b;
-            }
-            return box != nullptr;
-        },
-        kWaitMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return (box = VisibleBox("导出完成")) != nullptr; }, kWaitMs));
     EXPECT_EQ(box->windowTitle(), QStringLiteral("导出"));
     EXPECT_EQ(box->parent(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -563,6 +538,29 @@ TEST_F(QtWindowTest, OwnerlessBoxFromAWorkerBlocksOnlyTheWorker) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return answer != 0; }, kWaitMs));
     worker.join();
     EXPECT_EQ(answer, IDYES);
+}
+
+// A box that a worker still waits on goes when the window ends, and none is shown after
+// that: nothing keeps the program from ending. The workers get the escape answer.
+TEST_F(QtWindowTest, OwnerlessBoxesOfWorkersGoWithTheWindow) {
+    std::atomic<int> open{0}, late{0};
+    std::thread worker([&] {
+        open = window.MessageBoxNoOwner("导出文件超时！", "错误", BoxButtons::kOk, BoxIcon::kNone);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return VisibleBox("导出文件超时！") != nullptr; }, kWaitMs));
+    window.EndDialog(IDCANCEL);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return open != 0; }, kWaitMs));
+    worker.join();
+    EXPECT_EQ(open, IDOK);
+
+    std::thread after([&] {
+        late = window.MessageBoxNoOwner("导入成功！", "成功", BoxButtons::kYesNo, BoxIcon::kNone);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return late != 0; }, kWaitMs));
+    after.join();
+    EXPECT_EQ(late, IDNO);
+    EXPECT_EQ(VisibleBox("导出文件超时！"), nullptr);
+    EXPECT_EQ(VisibleBox("导入成功！"), nullptr);
 }
 
 // ---- Delivery -------------------------------------------------------------------

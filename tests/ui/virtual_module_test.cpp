@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "serial/port_list.h"
 #include "tests/support/console_fixture.h"
 #include "tests/support/fake_window.h"
@@ -113,6 +115,111 @@ TEST_F(VirtualModuleConsole, CorruptedReplyTimesOutAndTheNextConnectSucceeds) {
     SetFaults({});
     EXPECT_TRUE(Connect());
     EXPECT_TRUE(dialog_.IsConnected());
+}
+
+// ---- the module functions, end to end ----
+
+class VirtualModuleFunctions : public VirtualModuleConsole {
+protected:
+    void SetUp() override {
+        line_.WithModule([](sim::VirtualModule& module) { module.SetLearnDelay(20ms); });
+        ASSERT_TRUE(Connect());
+    }
+    // Clicks `button` and waits for `line` to be logged after the click.
+    bool ClickAndWaitFor(int button, const std::string& line) {
+        const std::size_t logged = LogLines().size();
+        window_.Click(button);
+        return window_.PumpUntil([&] {
+            const auto lines = LogLines();
+            return std::find(lines.begin() + static_cast<std::ptrdiff_t>(logged), lines.end(),
+                             line) != lines.end();
+        });
+    }
+    bool Learn(const std::string& slot) {
+        window_.Type(IDC_LEARN_INDEX, slot);
+        return ClickAndWaitFor(IDC_LEARN, "学习成功，退出学习状态！");
+    }
+    bool Transmit(const std::string& slot, const std::string& result) {
+        window_.Type(IDC_SEND_INDEX, slot);
+        return ClickAndWaitFor(IDC_TRANSMIT, result);
+    }
+    // Clicks `button`, waits until the module has the request, then a moment for an
+    // answer that should not come.
+    void ClickAndSettle(int button) {
+        std::uint64_t received = 0;
+        line_.WithModule([&](sim::VirtualModule& m) { received = m.Counters().framesReceived; });
+        window_.Click(button);
+        ASSERT_TRUE(line_.WaitForFramesReceived(received + 1));
+        window_.PumpUntil([] { return false; }, 50ms);
+    }
+};
+
+TEST_F(VirtualModuleFunctions, LearnedSlotTransmitsAndAnEmptyOneFails) {
+    ASSERT_TRUE(Learn("3"));
+    EXPECT_EQ(window_.GetText(IDC_PULSE_COUNT), "67");  // a NEC-style code
+    EXPECT_EQ(dialog_.PendingOp(), 0);
+    EXPECT_TRUE(Transmit("3", "发射成功！"));
+    EXPECT_TRUE(Transmit("4", "发射失败！"));
+    EXPECT_FALSE(window_.TimerPeriod(kReplyTimerId));
+
+    // Slot 40 does not fit the default library: the module captures nothing.
+    const std::size_t logged = LogLines().size();
+    window_.Type(IDC_LEARN_INDEX, "40");
+    ClickAndSettle(IDC_LEARN);
+    EXPECT_EQ(LogLines().size(), logged + 2);  // "正在学习中……" and the request
+    EXPECT_EQ(dialog_.PendingOp(), 18);
+    EXPECT_EQ(window_.GetText(IDC_PULSE_COUNT), "67");
+}
+
+TEST_F(VirtualModuleFunctions, SettingTheCapacityClearsLearnedSlots) {
+    ASSERT_TRUE(ClickAndWaitFor(IDC_READ_PULSE_CAPACITY, "读取成功！"));
+    EXPECT_EQ(window_.GetText(IDC_PULSE_CAPACITY), "100");
+    ASSERT_TRUE(Learn("9"));
+
+    window_.SetText(IDC_PULSE_CAPACITY, "400");
+    ASSERT_TRUE(ClickAndWaitFor(IDC_SET_PULSE_CAPACITY, "设置波形个数成功！"));
+    window_.SetText(IDC_PULSE_CAPACITY, "");
+    ASSERT_TRUE(ClickAndWaitFor(IDC_READ_PULSE_CAPACITY, "读取成功！"));
+    EXPECT_EQ(window_.GetText(IDC_PULSE_CAPACITY), "400");
+    EXPECT_TRUE(Transmit("9", "发射失败！"));
+    ASSERT_TRUE(Learn("9"));  // the last slot that fits 400 pulses
+    EXPECT_TRUE(Transmit("9", "发射成功！"));
+}
+
+TEST_F(VirtualModuleFunctions, TasksAreWrittenAndReadBackIntoEveryField) {
+    const int kRows[3][5] = {
+        {IDC_TASK1_ENABLE, IDC_TASK1_SLOT, IDC_TASK1_PERIOD, IDC_TASK1_DELAY, IDC_TASK1_LOOPS},
+        {IDC_TASK2_ENABLE, IDC_TASK2_SLOT, IDC_TASK2_PERIOD, IDC_TASK2_DELAY, IDC_TASK2_LOOPS},
+        {IDC_TASK3_ENABLE, IDC_TASK3_SLOT, IDC_TASK3_PERIOD, IDC_TASK3_DELAY, IDC_TASK3_LOOPS},
+    };
+    // Every field its own value, so that a field read from or written to the wrong
+    // control shows in the module's bytes or the read-back.
+    const char* const kTyped[3][4] = {
+        {"1", "2", "3", "4"}, {"5", "600", "7", "70000"}, {"9", "10", "1100", "0"}};
+    const sim::TimedTasks kExpected = {1, 1, 0,    2,    0, 3, 0, 4,  0, 0,    5,    0, 0x58, 0x02,
+                                       7, 0, 0x70, 0x11, 1, 9, 0, 10, 0, 0x4C, 0x04, 0, 0};
+    for (int task = 0; task < 3; ++task) {
+        window_.SetCheck(kRows[task][0], task != 1);
+        for (int field = 0; field < 4; ++field) {
+            window_.SetText(kRows[task][field + 1], kTyped[task][field]);
+        }
+    }
+    ASSERT_TRUE(ClickAndWaitFor(IDC_SET_TASKS, "设置定时任务成功！"));
+    line_.WithModule([&](sim::VirtualModule& m) { EXPECT_EQ(m.Tasks(), kExpected); });
+
+    for (const auto& row : kRows) {
+        window_.SetCheck(row[0], 0);
+        for (int field = 1; field < 5; ++field) window_.SetText(row[field], "");
+    }
+    window_.Click(IDC_READ_TASKS);
+    ASSERT_TRUE(window_.PumpUntil([&] { return window_.GetText(IDC_TASK3_LOOPS) == "0"; }));
+    for (int task = 0; task < 3; ++task) {
+        EXPECT_EQ(window_.GetCheck(kRows[task][0]), task != 1) << task;
+        for (int field = 0; field < 4; ++field) {
+            const std::string expected = task == 1 && field == 3 ? "4464" : kTyped[task][field];
+            EXPECT_EQ(window_.GetText(kRows[task][field + 1]), expected) << task << field;
+        }
+    }
 }
 
 }  // namespace

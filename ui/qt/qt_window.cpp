@@ -145,7 +145,12 @@ void QtWindow::SetText(int id, const std::string& text) {
     OnWindowThread([&] {
         QWidget* widget = Control(id);
         if (auto* log = qobject_cast<CrLfTextEdit*>(widget)) log->SetText(text);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget)) edit->setText(FromUtf8(text));
+        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            // Show the start of a number too wide for its narrow edit (a task's loop
+            // count of 4464 read back), as a Windows edit does, not its tail.
+            edit->setText(FromUtf8(text));
+            edit->setCursorPosition(0);
+        }
         if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(FromUtf8(text));
         if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(FromUtf8(text));
         if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(FromUtf8(text));
@@ -316,7 +321,10 @@ int QtWindow::MessageBoxNoOwner(const std::string& text, const std::string& capt
     };
     auto answer = std::make_shared<Answer>();
     std::future<int> future = answer->promise.get_future();
-    queue_.Post([answer, text, caption, buttons, icon] {
+    queue_.Post([this, answer = std::move(answer), text, caption, buttons, icon] {
+        // Once the window has ended nobody is left to answer: the box is not shown, and
+        // the dropped promise gives the caller its escape answer.
+        if (endResult_) return;
         auto box = std::make_unique<QMessageBox>();
         SetUpMessageBox(*box, FromUtf8(text), FromUtf8(caption), buttons, ToQtIcon(icon));
         box->setWindowModality(Qt::NonModal);
@@ -327,6 +335,8 @@ int QtWindow::MessageBoxNoOwner(const std::string& text, const std::string& capt
             answer->given = true;
             answer->promise.set_value(BoxAnswer(*shown, buttons));
         });
+        std::erase_if(foreignBoxes_, [](const QPointer<QMessageBox>& b) { return b.isNull(); });
+        foreignBoxes_.emplace_back(shown);
         shown->show();
     });
     try {
@@ -390,6 +400,10 @@ void QtWindow::EndDialog(int result) {
     OnWindowThread([&] {
         endResult_ = result;
         done(result);
+        // Boxes that other threads still wait on go with the window, so that nothing
+        // keeps the program from ending; their callers get the escape answer.
+        for (const QPointer<QMessageBox>& box : foreignBoxes_) delete box.data();
+        foreignBoxes_.clear();
     });
 }
 

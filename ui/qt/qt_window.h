@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <map>
 #include <optional>
@@ -104,6 +106,8 @@ private:
     std::map<int, QTimer> timers_;
     std::vector<MenuItem> systemMenu_;
     std::optional<int> endResult_;
+    // Boxes with no owner shown for other threads and not yet closed.
+    std::vector<QPointer<QMessageBox>> foreignBoxes_;
 };
 
 }  // namespace orvante::ui::qt

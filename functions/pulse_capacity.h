@@ -1,0 +1,29 @@
+// The pulse capacity: how many pulses one learned code may hold. Setting it clears every
+// learned code in the module.
+//   set request (16):  0x00, capacity 16 bits; answered by 16, payload not read
+//   read request (17): no payload; answered by 17: byte 0 not read, 1..2 the capacity
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace orvante::functions {
+
+inline constexpr std::int32_t kMinPulseCapacity = 1;
+inline constexpr std::int32_t kMaxPulseCapacity = 400;
+
+constexpr bool IsPulseCapacityInRange(std::int32_t capacity) {
+    return capacity >= kMinPulseCapacity && capacity <= kMaxPulseCapacity;
+}
+
+using SetPulseCapacityRequest = std::array<std::uint8_t, 3>;
+SetPulseCapacityRequest EncodeSetPulseCapacity(std::uint16_t capacity);
+
+inline constexpr std::size_t kPulseCapacityReplySize = 3;
+// The capacity of a read answer; nothing when the payload is too short for it.
+std::optional<std::uint16_t> DecodePulseCapacity(std::span<const std::uint8_t> payload);
+
+}  // namespace orvante::functions

@@ -1,0 +1,294 @@
+// Library export and import as the operator meets them in the window: the buttons, the
+// file dialogs, the boxes, the progress in field 1013 and the log; against the virtual
+// module, and against a line the test plays.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "protocol/commands.h"
+#include "serial/port_list.h"
+#include "tests/support/console_fixture.h"
+#include "tests/support/runtime_dir.h"
+#include "tests/support/sim_line.h"
+#include "tests/support/temp_dir.h"
+
+namespace orvante::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+using test::RandomBytes;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
+
+constexpr std::uint16_t kModule = sim::kDefaultAddress;
+const std::string kFirstExportRequest = "发送7E 08 00 34 12 FF FF 31 00 00 32 2D ";
+
+// ---- against the virtual module --------------------------------------------------
+
+// The console connected to the virtual module, whose library holds `size` bytes.
+struct ModuleConsole {
+    explicit ModuleConsole(std::size_t size) : line(Options(size)) {
+        window.LoadMainTemplate();
+        dialog.OnInitDialog();
+        for (int i = 0; i < window.GetCount(IDC_PORT); ++i) {
+            if (serial::PortNumberFromName(window.GetItemText(IDC_PORT, i)) == line.PortNumber())
+                window.SelectItem(IDC_PORT, i);
+        }
+        window.Click(IDC_CONNECT);
+        connected = window.PumpUntil([&] { return dialog.LocalAddress() == kModule; });
+    }
+    static test::SimLineOptions Options(std::size_t size) {
+        test::SimLineOptions options;
+        options.module.librarySize = size;
+        return options;
+    }
+    ConsoleEnvironment Environment() {
+        ConsoleEnvironment environment;
+        environment.transferClock = &clock;
+        return environment;
+    }
+    void Start(int button, const std::string& path) {
+        window.AnswerNextFileDialog(path);
+        window.Click(button);
+        disabledWhileRunning = !window.IsControlEnabled(IDC_IMPORT_LIBRARY) &&
+                               !window.IsControlEnabled(IDC_EXPORT_LIBRARY);
+    }
+    bool WaitForTheEnd() {
+        return window.PumpUntil([&] { return !dialog.IsLibraryTransferActive(); }, 60s);
+    }
+    Bytes Library() {
+        Bytes image;
+        line.WithModule(
+            [&](sim::VirtualModule& m) { image.assign(m.Library().begin(), m.Library().end()); });
+        return image;
+    }
+
+    test::PrivateRuntimeDir runtimeDir;
+    test::SimLine line;
+    test::FakeWindow window;
+    test::ManualClock clock;
+    CConsoleDlg dialog{window, Environment()};
+    bool connected = false;
+    bool disabledWhileRunning = false;
+};
+
+TEST(LibraryConsole, AnImportedFileComesBackWhole) {
+    test::TempDir dir;
+    unsigned seed = 1;
+    for (std::size_t size : {std::size_t{1}, std::size_t{120}, library::kMaxLibrarySize}) {
+        SCOPED_TRACE(size);
+        ModuleConsole console(size);
+        ASSERT_TRUE(console.connected);
+        const Bytes image = RandomBytes(size, seed++);
+        const std::string in = dir.File("in.db"), out = dir.File("out.db");
+        WriteFileBytes(in, image);
+        WriteFileBytes(out, Bytes(70000, 0x55));  // an export replaces what was there
+
+        console.Start(IDC_IMPORT_LIBRARY, in);
+        EXPECT_TRUE(console.disabledWhileRunning);
+        ASSERT_TRUE(console.WaitForTheEnd());
+        EXPECT_EQ(console.Library(), image);
+        EXPECT_EQ(console.window.GetText(IDC_STATUS_SPARE),
+                  "导入完成 " + std::to_string(size) + " 字节");
+
+        console.Start(IDC_EXPORT_LIBRARY, out);
+        EXPECT_TRUE(console.disabledWhileRunning);
+        ASSERT_TRUE(console.WaitForTheEnd());
+        EXPECT_EQ(ReadFileBytes(out), image);
+        EXPECT_EQ(console.window.GetText(IDC_STATUS_SPARE),
+                  "导出完成 " + std::to_string(size) + " 字节");
+        EXPECT_TRUE(console.window.IsControlEnabled(IDC_IMPORT_LIBRARY));
+        EXPECT_TRUE(console.window.IsControlEnabled(IDC_EXPORT_LIBRARY));
+
+        // The import's box has no owner and its own caption; the export's is the window's.
+        const auto boxes = console.window.Boxes();
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[0].text, "导入成功！");
+        EXPECT_EQ(boxes[0].caption, "成功");
+        EXPECT_FALSE(boxes[0].owned || boxes[0].onWindowThread);
+        EXPECT_EQ(boxes[1].text, "导出成功！");
+        EXPECT_TRUE(boxes[1].owned);
+
+        // The first dialog opens at home, the next one in the folder of the file chosen.
+        const auto& dialogs = console.window.FileDialogs();
+        ASSERT_EQ(dialogs.size(), 2u);
+        EXPECT_FALSE(dialogs[0].save);
+        EXPECT_TRUE(dialogs[1].save);
+        EXPECT_EQ(dialogs[0].options.initialDir, std::getenv("HOME"));
+        EXPECT_EQ(dialogs[1].options.initialDir + "/in.db", in);
+        EXPECT_EQ(dialogs[1].options.filter, "红外数据(*.db)|*.db|所有文件(*.*)|*.*||");
+        EXPECT_EQ(dialogs[1].options.defaultSuffix, "");
+    }
+}
+
+TEST(LibraryConsole, AReplyLostOnTheLineIsAskedForOnceMore) {
+    test::TempDir dir;
+    ModuleConsole console(120);
+    ASSERT_TRUE(console.connected);
+    console.line.WithModule([](sim::VirtualModule& m) { m.SetFaults({.dropNext = 1}); });
+    console.Start(IDC_EXPORT_LIBRARY, dir.File("out.db"));
+    ASSERT_TRUE(console.window.PumpUntil([&] {
+        std::uint64_t dropped = 0;
+        console.line.WithModule(
+            [&](sim::VirtualModule& m) { dropped = m.Counters().repliesDropped; });
+        return dropped == 1 && console.clock.IsWaiting();
+    }));
+    console.clock.ExpireWait();
+    ASSERT_TRUE(console.WaitForTheEnd());
+    EXPECT_EQ(ReadFileBytes(dir.File("out.db")), console.Library());
+    const auto log = test::LogLinesOf(console.window);
+    const auto first = std::find(log.begin(), log.end(), kFirstExportRequest);
+    ASSERT_LT(first + 1, log.end());
+    EXPECT_EQ(first[1], kFirstExportRequest);
+}
+
+// ---- against a line the test plays -----------------------------------------------
+
+class LibraryLine : public test::ConsoleFixture {
+protected:
+    LibraryLine() { ConnectTo(kModule); }
+
+    void Choose(int button, const std::string& path) {
+        window_.AnswerNextFileDialog(path);
+        window_.Click(button);
+    }
+    void AnswerExport(std::size_t offset, const Bytes& block) {
+        Bytes payload{static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8),
+                      static_cast<std::uint8_t>(block.size())};
+        payload.insert(payload.end(), block.begin(), block.end());
+        pty_.Write(test::Reply(kModule, kModule, protocol::kCmdExportBlockReply, payload));
+    }
+    void AcknowledgeImport() {
+        pty_.Write(test::Reply(kModule, kModule, protocol::kCmdImportBlockReply));
+    }
+    // The worker has sent its request and waits for the reply.
+    bool Waiting() {
+        return PumpUntil([&] { return transferClock_.IsWaiting(); });
+    }
+    void LetTheWaitTimeOut() {
+        ASSERT_TRUE(Waiting());
+        transferClock_.ExpireWait();
+    }
+    bool Ended() {
+        return PumpUntil([&] { return !Dialog().IsLibraryTransferActive(); });
+    }
+    bool StatusShows(const std::string& text) {
+        return PumpUntil([&] { return window_.GetText(IDC_STATUS_SPARE) == text; });
+    }
+    // Starts an export whose first block (50 bytes of 0xAB) arrives; the worker then
+    // waits for the second.
+    void ExportOneBlock(const std::string& path) {
+        Choose(IDC_EXPORT_LIBRARY, path);
+        ReadFromConsole(12);
+        AnswerExport(0, Bytes(50, 0xAB));
+        ReadFromConsole(12);
+        ASSERT_TRUE(Waiting());
+    }
+
+    test::TempDir dir_;
+};
+
+TEST_F(LibraryLine, AnExportReplyAfterItsExportHasEndedChangesNoFile) {
+    const std::string exported = dir_.File("e.db"), imported = dir_.File("i.db");
+    const Bytes source = RandomBytes(100, 3);
+    WriteFileBytes(imported, source);
+    Choose(IDC_EXPORT_LIBRARY, exported);
+    ReadFromConsole(12);
+    LetTheWaitTimeOut();
+    ReadFromConsole(12);
+    LetTheWaitTimeOut();
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(BoxesWithText("导出文件超时！"), 1u);
+
+    Choose(IDC_IMPORT_LIBRARY, imported);
+    EXPECT_EQ(ReadFromConsole(62).size(), 62u);
+    AnswerExport(0, Bytes(50, 0xEE));  // the module answers the export at last
+    AcknowledgeImport();
+    EXPECT_EQ(ReadFromConsole(62).size(), 62u);
+    EXPECT_TRUE(StatusShows("导入 50/100"));
+    AcknowledgeImport();
+    EXPECT_EQ(ReadFromConsole(12).size(), 12u);
+    AcknowledgeImport();
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(BoxesWithText("导入成功！"), 1u);
+    EXPECT_EQ(ReadFileBytes(imported), source);
+    EXPECT_EQ(ReadFileBytes(exported), Bytes{});
+}
+
+TEST_F(LibraryLine, AbortEndsTheTransferOnceWithItsReason) {
+    const std::string path = dir_.File("e.db");
+    ExportOneBlock(path);
+    EXPECT_TRUE(StatusShows("导出 50 字节"));
+    EXPECT_FALSE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
+    EXPECT_TRUE(Dialog().AbortLibraryTransfer("设备已断开！"));
+    EXPECT_FALSE(Dialog().AbortLibraryTransfer("设备已断开！"));
+    ASSERT_TRUE(Ended());
+    const auto boxes = window_.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "设备已断开！");
+    EXPECT_EQ(boxes[0].caption, "错误");
+    EXPECT_FALSE(boxes[0].owned);
+    EXPECT_EQ(window_.GetText(IDC_STATUS_SPARE), "导出中止 50 字节");
+    EXPECT_TRUE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
+    EXPECT_TRUE(window_.IsControlEnabled(IDC_IMPORT_LIBRARY));
+    EXPECT_EQ(ReadFileBytes(path), Bytes(50, 0xAB));
+    EXPECT_FALSE(Dialog().AbortLibraryTransfer("已结束"));
+}
+
+TEST_F(LibraryLine, AFileThatCannotBeReadEndsTheImportAtOnce) {
+    const std::string path = dir_.File("missing.db");
+    Choose(IDC_IMPORT_LIBRARY, path);
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(BoxesWithText("无法读取文件“" + path + "”：No such file or directory"), 1u);
+    EXPECT_EQ(window_.GetText(IDC_STATUS_SPARE), "导入失败 0 字节");
+    EXPECT_TRUE(window_.IsControlEnabled(IDC_IMPORT_LIBRARY));
+    EXPECT_TRUE(pty_.ReadAvailable(50ms).empty());
+
+    window_.AnswerNextFileDialog(std::nullopt);  // cancelled: nothing starts
+    window_.Click(IDC_EXPORT_LIBRARY);
+    EXPECT_FALSE(Dialog().IsLibraryTransferActive());
+    EXPECT_EQ(window_.Boxes().size(), 1u);
+}
+
+// Closing the window (answering Yes to "确定退出软件？") while the worker is at some
+// point of its work: the dialog goes without a hang, the export file keeps its block.
+enum class Moment { kWaitingForAReply, kInItsOwnBox, kInTheChannelsBox };
+
+class ClosingDuringATransfer : public LibraryLine, public testing::WithParamInterface<Moment> {};
+
+TEST_P(ClosingDuringATransfer, TheWindowGoesAndTheFileKeepsItsBlocks) {
+    const std::string path = dir_.File("e.db");
+    ExportOneBlock(path);
+    switch (GetParam()) {
+        case Moment::kWaitingForAReply:
+            break;
+        case Moment::kInItsOwnBox:
+            window_.HoldOwnerlessBoxes();
+            LetTheWaitTimeOut();
+            ReadFromConsole(12);
+            LetTheWaitTimeOut();
+            ASSERT_TRUE(PumpUntil([&] { return window_.HeldBoxes() == 1; }));
+            EXPECT_TRUE(StatusShows("导出超时 50 字节")) << "shown while the box is open";
+            break;
+        case Moment::kInTheChannelsBox:
+            window_.Click(IDC_CONNECT);  // disconnected: the resend finds no port
+            ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+            LetTheWaitTimeOut();
+            ASSERT_TRUE(window_.WaitForDelivery(5s));
+            break;
+    }
+    Dialog().OnCancel();
+    ASSERT_EQ(window_.EndResult().value_or(0), IDCANCEL);
+    dialog_.reset();
+    EXPECT_EQ(ReadFileBytes(path), Bytes(50, 0xAB));
+    EXPECT_EQ(BoxesWithText("导出成功！"), 0u);
+    EXPECT_EQ(BoxesWithText("请先打开串口!\n"), GetParam() == Moment::kInTheChannelsBox ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, ClosingDuringATransfer,
+                         testing::Values(Moment::kWaitingForAReply, Moment::kInItsOwnBox,
+                                         Moment::kInTheChannelsBox));
+
+}  // namespace
+}  // namespace orvante::ui
