@@ -1,5 +1,6 @@
 #include "ui/console_dlg.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "protocol/commands.h"
@@ -35,13 +36,33 @@ std::string FourHexDigits(std::uint16_t value) {
     return digits;
 }
 
+// The log line for a device that went away while its port was monitored.
+std::string DeviceLostText(int port, const serial::SysError& error) {
+    std::string reason;
+    switch (error.code) {
+        case EIO:
+            reason = "设备已拔出或线路已挂断";
+            break;
+        case ENXIO:
+        case ENODEV:
+            reason = "设备已不存在";
+            break;
+        default:
+            reason = "系统错误 " + error.text;
+            break;
+    }
+    return "串口COM" + std::to_string(port) + "已断开：" + reason;
+}
+
 }  // namespace
 
 CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
     : m_window(window),
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
-      m_owner(window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); }),
+      m_owner(
+          window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); },
+          [this](int port, const serial::SysError& error) { OnDeviceLost(port, error); }),
       m_serial(m_environment.resolvePort, &m_owner) {
     m_window.SetEvents(this);
 }
@@ -207,6 +228,15 @@ void CConsoleDlg::OnSerialMessage(const serial::SerialMessage& message) {
     if (message.message == serial::WM_SERIAL_RXCHAR) OnSerialRxChar(message.wParam, message.lParam);
 }
 
+// The channel has closed the port and shown its box; the window follows: no request
+// can be answered now, so the reply timer goes too (no "连接失败!" box after the loss).
+void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
+    KillReplyTimer();
+    // A running library transfer is stopped here, with the lost port as its reason.
+    Disconnect();
+    LogEvent(DeviceLostText(port, error));
+}
+
 long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
     if (m_receiver.Feed(static_cast<std::uint8_t>(wParam)) ==
         protocol::FrameReceiver::Result::kFrame) {
@@ -270,10 +300,13 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
 // ---- connection and supervision ------------------------------------------------
 
 bool CConsoleDlg::OpenChannel() {
-    // A frame cut off by an earlier close must not swallow the first bytes of the new line.
+    const bool opened = m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits,
+                                          m_nStopBits, m_dwEventMask, kSendBufferSize);
+    // A frame cut off by an earlier close must not swallow the first bytes of the new
+    // line. Reset only now: OpenPort has ended the old monitor, and nothing it handed
+    // over reaches the receiver any more.
     m_receiver.Reset();
-    return m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
-                             m_dwEventMask, kSendBufferSize);
+    return opened;
 }
 
 void CConsoleDlg::OnConnect() {

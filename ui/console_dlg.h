@@ -117,8 +117,9 @@ private:
     void OnImportLibrary() {}
     void OnExportLibrary() {}
 
-    // Received frames.
+    // Received frames, and the end of the line.
     void OnSerialMessage(const serial::SerialMessage& message);
+    void OnDeviceLost(int port, const serial::SysError& error);
     void DispatchResponse(std::span<const std::uint8_t> frame);
 
     Window& m_window;
