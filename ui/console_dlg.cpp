@@ -322,6 +322,7 @@ void CConsoleDlg::Disconnect() {
     m_serial.StopMonitor();
     ShowIndicator(false);
     m_bConnected = false;
+    m_bHandshakeUnanswered = false;
 }
 
 void CConsoleDlg::Connect() {
@@ -335,6 +336,7 @@ void CConsoleDlg::Connect() {
     ShowIndicator(true);
     LogEvent("开始连接……");
     m_pendingOp = kOpHandshake;
+    m_bHandshakeUnanswered = true;
     const auto& handshake = protocol::kHandshakeFrame;
     m_serial.QueueSend(handshake.data(), handshake.size());
     LogEvent("发送:", handshake.data(), static_cast<int>(handshake.size()));
@@ -358,7 +360,8 @@ void CConsoleDlg::OnConnectReply(const FrameView& frame) {
     m_window.SetText(IDC_TARGET_ADDR, digits);
     UpdateData(true);
     m_window.SetText(IDC_STATUS, "连接成功！");
-    if (m_pendingOp == kOpHandshake) m_localAddress = frame.Source();
+    if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) m_localAddress = frame.Source();
+    m_bHandshakeUnanswered = false;
 }
 
 void CConsoleDlg::OnTimer(int /*timerId*/) {

@@ -152,6 +152,9 @@ private:
     std::atomic<std::uint16_t> m_localAddress{0};
     // The code of the supervised request whose reply is awaited (0: handshake or idle).
     int m_pendingOp = 0;
+    // Connected, and no command-2 reply handled since: only the handshake's own reply
+    // may set LocalAddress, never a repeated or late copy of a test connection's.
+    bool m_bHandshakeUnanswered = false;
 };
 
 // The application: constructs the main dialog on a window of the backend, runs it

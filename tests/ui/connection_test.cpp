@@ -186,6 +186,43 @@ TEST_F(Connection, RepeatedReplyLeavesTheSameState) {
     EXPECT_FALSE(TimerRunning());
 }
 
+// Only the handshake's own reply sets the local address: a command-2 reply handled
+// after it, once PendingOp is back to 0, updates the target and the status but never the
+// source of later frames. Each case connects anew, so each handshake sets it again.
+TEST_F(Connection, OnlyTheHandshakeReplySetsTheLocalAddress) {
+    const std::vector<std::uint8_t> fromB = Reply(0x5678, 0x1000, protocol::kCmdConnectReply);
+    const struct {
+        const char* name;
+        bool testFirst;  // a test connection to B before B's frames come
+        bool timedOut;   // and its time-out before them
+        int copies;      // of B's reply
+    } kCases[] = {
+        {"B answers a test connection twice", true, false, 2},
+        {"B's reply comes twice after the test timed out", true, true, 2},
+        {"B sends a reply nobody asked for", false, false, 1},
+    };
+    std::uint16_t address = 0x1000;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ConnectTo(++address);
+        if (c.testFirst) {
+            window_.Type(IDC_TARGET_ADDR, "5678");
+            window_.Click(IDC_TEST_CONNECTION);
+            ASSERT_EQ(ReadFromConsole(9).size(), 9u);
+            if (c.timedOut) window_.FireTimer(kReplyTimerId);
+        }
+        for (int i = 0; i < c.copies; ++i) pty_.Write(fromB);
+        const auto before = Dialog().Receiver().FramesReceived();
+        ASSERT_TRUE(PumpUntil([&] {
+            return Dialog().Receiver().FramesReceived() == before + static_cast<unsigned>(c.copies);
+        }));
+        EXPECT_EQ(Dialog().LocalAddress(), address);
+        EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "5678");
+        EXPECT_EQ(Dialog().PendingOp(), 0);
+        window_.Click(IDC_CONNECT);
+    }
+}
+
 // Bytes the old monitor had read, but not yet handed over, when the operator connected
 // again never reach the new connection's receiver.
 TEST_F(Connection, BytesOfTheOldMonitorNeverReachTheNextConnection) {
