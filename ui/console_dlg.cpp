@@ -187,6 +187,10 @@ void CConsoleDlg::OnSelectionChanged(int id) {
     }
 }
 
+void CConsoleDlg::OnDropDown(int id) {
+    if (id == IDC_PORT) RefreshPortList();
+}
+
 void CConsoleDlg::OnOK() {
     // Enter never closes the window.
 }
@@ -398,6 +402,17 @@ void CConsoleDlg::OnPortChanged() {
     if (m_serial.IsPortOpen()) m_serial.StopMonitor();
     m_nPort =
         serial::PortNumberFromName(m_window.GetItemText(IDC_PORT, m_window.GetCurSel(IDC_PORT)));
+}
+
+// Ports come and go (an adapter plugged in, a virtual module started), so the list is
+// filled again each time the operator opens it. While connected the selected port stays
+// listed and selected, gone or not; otherwise a port that has gone gives way to the
+// first one, and m_nPort follows silently. Unlike the operator's choice, this never
+// touches the channel.
+void CConsoleDlg::RefreshPortList() {
+    const int selected =
+        ui::RefreshPortList(m_window, IDC_PORT, m_environment.scanPorts(), m_bConnected);
+    if (!m_bConnected) m_nPort = selected;
 }
 
 void CConsoleDlg::OnBaudChanged() {

@@ -69,6 +69,7 @@ public:
     void OnOK() override;
     void OnCancel() override;
     void OnSysCommand(unsigned command) override;
+    void OnDropDown(int id) override;
 
     // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
     long OnSerialRxChar(unsigned wParam, int lParam);
@@ -104,6 +105,7 @@ private:
     void OnDataBitsChanged();
     void OnStopBitsChanged();
     void ReopenPort();
+    void RefreshPortList();
     void ShowIndicator(bool on);
 
     // Module functions, handled by their own units as they are added.

@@ -266,5 +266,58 @@ TEST_F(ConsoleDialog, HiddenSettingOnAMissingPortSaysSo) {
     EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
 }
 
+// Opening the port list fills it anew from the machine, one step after the other; the
+// selection and m_nPort stay consistent, and nothing else changes: no box, no log line,
+// no touch on the channel.
+TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
+    const serial::PortEntry line = ports_.at(kLinePort);
+    const serial::PortEntry gone = ports_.at(kLinePort + 1);
+    const serial::PortEntry added{"/nonexistent/new", "new"};
+    enum class Action { kNone, kConnect, kDisconnect };
+    const struct {
+        const char* name;
+        Action action;
+        serial::DeviceMap ports;
+        std::vector<std::string> items;
+        int selected;  // index
+        int port;
+    } kSteps[] = {
+        {"a port added after start appears",
+         Action::kNone,
+         {{3, line}, {4, gone}, {7, added}},
+         {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
+         0,
+         3},
+        {"while connected, the connected port stays though it has gone",
+         Action::kConnect,
+         {{4, gone}, {7, added}},
+         {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
+         0,
+         3},
+        {"after the disconnect it goes, and the first port is taken",
+         Action::kDisconnect,
+         {{4, gone}, {7, added}},
+         {"COM4 (gone)", "COM7 (new)"},
+         0,
+         4},
+        {"a port that is not selected goes", Action::kNone, {{4, gone}}, {"COM4 (gone)"}, 0, 4},
+        {"the last port goes", Action::kNone, {}, {}, -1, 0},
+    };
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.name);
+        if (step.action == Action::kConnect) ConnectTo(0x1234);
+        if (step.action == Action::kDisconnect) window_.Click(IDC_CONNECT);
+        const auto logLines = LogLines().size();
+        ports_ = step.ports;
+        window_.OpenList(IDC_PORT);
+        EXPECT_EQ(window_.Control(IDC_PORT).items, step.items);
+        EXPECT_EQ(window_.GetCurSel(IDC_PORT), step.selected);
+        EXPECT_EQ(Dialog().Port(), step.port);
+        EXPECT_TRUE(!Dialog().IsConnected() || Dialog().Channel().IsMonitorRunning());
+        EXPECT_EQ(LogLines().size(), logLines);
+        EXPECT_TRUE(window_.Boxes().empty());
+    }
+}
+
 }  // namespace
 }  // namespace orvante::ui

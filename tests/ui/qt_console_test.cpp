@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <optional>
 
 #include "serial/port_list.h"
 #include "tests/support/runtime_dir.h"
@@ -29,23 +30,28 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, int timeoutMs = 
     return true;
 }
 
+// The module is started after the console, as a new user may well do: it shows up
+// once the port list is opened.
 TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
     test::PrivateRuntimeDir runtimeDir;
-    test::SimLine module;
+    std::optional<test::SimLine> module;  // outlives the connection to it
     QtWindow window;
     {
         CConsoleDlg dialog(window);
         dialog.OnInitDialog();
         window.show();
+        module.emplace();
 
         auto* ports = qobject_cast<QComboBox*>(window.Control(IDC_PORT));
         ASSERT_NE(ports, nullptr);
+        ports->showPopup();
+        ports->hidePopup();
         const int item =
-            ports->findText(QString("COM%1 (").arg(module.PortNumber()), Qt::MatchStartsWith);
+            ports->findText(QString("COM%1 (").arg(module->PortNumber()), Qt::MatchStartsWith);
         ASSERT_GE(item, 0) << "the virtual module's port is listed";
         ports->setCurrentIndex(item);
         emit ports->activated(item);
-        EXPECT_EQ(dialog.Port(), module.PortNumber());
+        EXPECT_EQ(dialog.Port(), module->PortNumber());
 
         auto* connect = qobject_cast<QPushButton*>(window.Control(IDC_CONNECT));
         QTest::mouseClick(connect, Qt::LeftButton);
@@ -58,7 +64,7 @@ TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
 
         QTest::mouseClick(window.Control(IDC_TEST_CONNECTION), Qt::LeftButton);
         ASSERT_TRUE(ProcessEventsUntil([&] {
-            return dialog.PendingOp() == 0 && module.IsServing() &&
+            return dialog.PendingOp() == 0 && module->IsServing() &&
                    window.GetText(IDC_LOG).rfind("连接成功！") >
                        window.GetText(IDC_LOG).find("连接成功！");
         }));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -39,7 +40,8 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 struct RecordingEvents final : WindowEvents {
-    std::vector<int> clicked, selections, timers;
+    std::vector<int> clicked, selections, timers, dropDowns;
+    std::function<void(int)> onDropDown;
     std::vector<unsigned> sysCommands;
     int oks = 0, cancels = 0;
     std::function<void()> onCancel;
@@ -53,6 +55,10 @@ struct RecordingEvents final : WindowEvents {
         if (onCancel) onCancel();
     }
     void OnSysCommand(unsigned command) override { sysCommands.push_back(command); }
+    void OnDropDown(int id) override {
+        dropDowns.push_back(id);
+        if (onDropDown) onDropDown(id);
+    }
 };
 
 // Runs `act` on the first visible top-level widget of type W that `match` accepts, as
@@ -338,6 +344,26 @@ TEST_F(QtWindowTest, OnlyTheOperatorsChoiceReportsASelection) {
     EXPECT_EQ(events.selections, std::vector<int>{IDC_BAUD});
     window.SetCurSel(IDC_BAUD, 99);  // out of range: no selection, like CB_SETCURSEL
     EXPECT_EQ(window.GetCurSel(IDC_BAUD), -1);
+}
+
+// The logic hears of a list about to open before it shows, and may refill it then.
+TEST_F(QtWindowTest, OpeningAListIsReportedFirstSoItsItemsCanChange) {
+    window.AddString(IDC_PORT, "COM3 (gone)");
+    window.SetCurSel(IDC_PORT, 0);
+    events.onDropDown = [&](int id) {
+        window.ResetContent(id);
+        window.AddString(id, "COM7 (new)");
+        window.SetCurSel(id, 0);
+    };
+    auto* port = Widget<QComboBox>(IDC_PORT);
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(events.dropDowns, std::vector<int>{IDC_PORT});
+    EXPECT_TRUE(port->view()->isVisible());
+    EXPECT_EQ(port->view()->model()->rowCount(), 1);
+    EXPECT_EQ(window.GetText(IDC_PORT), "COM7 (new)");
+    EXPECT_TRUE(events.selections.empty()) << "a refill is no choice of the operator's";
+    port->hidePopup();
 }
 
 TEST_F(QtWindowTest, LimitsHoldForTypingAndPasting) {

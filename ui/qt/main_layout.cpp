@@ -13,6 +13,7 @@
 #include "ui/main_template.h"
 #include "ui/qt/crlf_text_edit.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/drop_down_list.h"
 #include "ui/resource.h"
 
 namespace orvante::ui::qt {
@@ -100,7 +101,7 @@ public:
     }
 
     QComboBox* Combo(QWidget* parent, int id, Dlu r, const QStringList& items) {
-        auto* combo = MakeChild<QComboBox>(parent);
+        auto* combo = MakeChild<DropDownList>(parent);
         combo->setEditable(false);
         combo->setMaxVisibleItems(16);
         combo->addItems(items);

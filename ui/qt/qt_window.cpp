@@ -18,6 +18,7 @@
 
 #include "ui/qt/about_box.h"
 #include "ui/qt/crlf_text_edit.h"
+#include "ui/qt/drop_down_list.h"
 #include "ui/qt/main_layout.h"
 #include "ui/qt/qt_icons.h"
 #include "ui/qt/standard_dialogs.h"
@@ -88,6 +89,11 @@ void QtWindow::ConnectNotifications() {
             connect(combo, &QComboBox::activated, this, [this, id = id] {
                 if (events_) events_->OnSelectionChanged(id);
             });
+            if (auto* list = dynamic_cast<DropDownList*>(combo)) {
+                list->SetAboutToOpen([this, id = id] {
+                    if (events_) events_->OnDropDown(id);
+                });
+            }
         }
     }
 }
