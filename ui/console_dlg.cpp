@@ -83,6 +83,10 @@ bool CConsoleDlg::OnInitDialog() {
     m_receiver.Reset();
 
     EnumeratePorts(m_window, IDC_PORT, m_environment.scanPorts());
+    if (m_environment.preselectedPort) {
+        const int item = FindPortItem(m_window, IDC_PORT, *m_environment.preselectedPort);
+        if (item >= 0) m_window.SetCurSel(IDC_PORT, item);
+    }
     m_nPort = serial::PortNumberFromName(m_window.GetText(IDC_PORT));
 
     m_window.SetCurSel(IDC_BAUD, 5);  // 9600

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,11 +33,13 @@ private:
     Window& owner_;
 };
 
-// What the dialog takes from the machine; tests replace it.
+// What the dialog takes from the machine (tests replace it) and the command line.
 struct ConsoleEnvironment {
     std::function<serial::DeviceMap()> scanPorts = [] { return serial::ScanDeviceMap(); };
     serial::PortResolver resolvePort = serial::ResolvePortFromDeviceMap;
     TimeSource clock = LocalTimeOfDay;
+    // The port selected at start instead of the first, when the list has it.
+    std::optional<int> preselectedPort;
 };
 
 class CConsoleDlg final : public WindowEvents {

@@ -15,16 +15,12 @@ int EnumeratePorts(Window& window, int comboId) {
     return EnumeratePorts(window, comboId, serial::ScanDeviceMap());
 }
 
-namespace {
-
-int IndexOfPort(const Window& window, int comboId, int port) {
+int FindPortItem(const Window& window, int comboId, int port) {
     for (int i = 0; i < window.GetCount(comboId); ++i) {
         if (serial::PortNumberFromName(window.GetItemText(comboId, i)) == port) return i;
     }
     return -1;
 }
-
-}  // namespace
 
 int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports,
                     bool keepSelected) {
@@ -36,7 +32,7 @@ int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports,
     EnumeratePorts(window, comboId, ports);
     if (stays) {
         if (!ports.contains(selectedPort)) window.AddString(comboId, selectedItem);
-        window.SetCurSel(comboId, IndexOfPort(window, comboId, selectedPort));
+        window.SetCurSel(comboId, FindPortItem(window, comboId, selectedPort));
     }
     return serial::PortNumberFromName(window.GetItemText(comboId, window.GetCurSel(comboId)));
 }

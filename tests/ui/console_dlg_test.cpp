@@ -78,6 +78,22 @@ TEST(ConsolePortList, SortsByCharactersAndTakesTheFirstPort) {
     EXPECT_EQ(dialog.Port(), 1);
 }
 
+TEST(ConsolePortList, PortGivenOnTheCommandLineIsSelectedWhenListed) {
+    for (const auto& [given, selected] : {std::pair{10, 10}, std::pair{7, 1}}) {
+        test::FakeWindow window;
+        window.LoadMainTemplate();
+        ConsoleEnvironment environment;
+        environment.scanPorts = [] {
+            return serial::DeviceMap{{1, {"/dev/ttyS0", "ttyS0"}}, {10, {"/dev/ttyS9", "ttyS9"}}};
+        };
+        environment.preselectedPort = given;
+        CConsoleDlg dialog(window, environment);
+        dialog.OnInitDialog();
+        EXPECT_EQ(dialog.Port(), selected) << given;
+        EXPECT_EQ(serial::PortNumberFromName(window.GetText(IDC_PORT)), selected) << given;
+    }
+}
+
 TEST(ConsolePortList, NoPortsGivesAnEmptyListAndPortZero) {
     test::FakeWindow window;
     window.LoadMainTemplate();
