@@ -206,10 +206,13 @@ void CConsoleDlg::OnCancel() {
 }
 
 void CConsoleDlg::OnSysCommand(unsigned command) {
-    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(m_window);
-        about.DoModal();
-    }
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) OnHelp();
+}
+
+// F1 opens the About box too: the window menu that holds it is easily missed on Linux.
+void CConsoleDlg::OnHelp() {
+    CAboutDlg about(m_window);
+    about.DoModal();
 }
 
 // ---- requests ------------------------------------------------------------------

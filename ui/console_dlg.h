@@ -73,6 +73,7 @@ public:
     void OnCancel() override;
     void OnSysCommand(unsigned command) override;
     void OnDropDown(int id) override;
+    void OnHelp() override;
 
     // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
     long OnSerialRxChar(unsigned wParam, int lParam);

@@ -41,6 +41,8 @@ public:
     // A drop-down list is about to open, so its items may still be changed. Only the
     // operator's opening reports this. Default: nothing.
     virtual void OnDropDown(int /*id*/) {}
+    // The operator asked for help (F1). Default: nothing.
+    virtual void OnHelp() {}
 };
 
 class Window {
