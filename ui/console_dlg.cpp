@@ -19,6 +19,7 @@ constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
 constexpr const char* kConnectText = "连接红外";
 constexpr const char* kDisconnectText = "断开连接";
+constexpr const char* kStatusText = "运行状态：";
 
 // Pending-operation codes of the supervised requests.
 constexpr int kOpHandshake = 0;
@@ -245,6 +246,7 @@ void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
     KillReplyTimer();
     // A running library transfer is stopped here, with the lost port as its reason.
     Disconnect();
+    m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
     LogEvent(DeviceLostText(port, error));
 }
 

@@ -8,6 +8,7 @@
 
 #include "protocol/commands.h"
 #include "tests/support/console_fixture.h"
+#include "tests/support/wait.h"
 
 namespace orvante::ui {
 namespace {
@@ -237,6 +238,18 @@ TEST_F(Connection, BytesOfTheOldMonitorNeverReachTheNextConnection) {
     EXPECT_EQ(Dialog().Receiver().BadChecksums(), 0u);
 }
 
+// A delivery given up by a stopped monitor may still wait in the window's queue when the
+// dialog goes; run afterwards, it must not reach the dialog (the sanitizer runs see it).
+TEST_F(Connection, DeliveryLeftQueuedWhenTheDialogGoesIsDropped) {
+    StartConnect();
+    pty_.Write(kReplyFrom1234);
+    ASSERT_TRUE(window_.WaitForDelivery(5s));
+    window_.Click(IDC_CONNECT);
+    ASSERT_TRUE(test::WaitFor([&] { return !Dialog().Channel().IsMonitorRunning(); }));
+    dialog_.reset();
+    EXPECT_EQ(window_.Pump(), 1u);
+}
+
 // The module's port goes away while connected (the pty's far side closes), before and
 // after the handshake reply: the channel's one box, the window disconnected with one
 // log line and no reply timer left, the monitor gone; connecting works again once a
@@ -262,6 +275,7 @@ TEST_F(Connection, LostDeviceDisconnectsTheWindowAndConnectingAgainWorks) {
         EXPECT_EQ(window_.Boxes()[0].caption, "Application Error");
         EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
         EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+        EXPECT_EQ(window_.GetText(IDC_STATUS), "运行状态：");
         EXPECT_FALSE(TimerRunning());
         EXPECT_FALSE(Dialog().Channel().IsMonitorRunning()) << "no monitor left to spin";
         const auto lines = LogLines();
