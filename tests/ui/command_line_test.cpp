@@ -17,11 +17,8 @@ TEST(MissingDisplay, AsksForADisplayOnlyWhereQtWouldNeedOne) {
     } kCases[] = {
         {":0", nullptr, nullptr, true},
         {nullptr, "wayland-0", nullptr, true},
-        {nullptr, nullptr, nullptr, false},
         {"", "", "", false},
         {nullptr, nullptr, "offscreen", true},
-        {nullptr, nullptr, "vnc:size=800x600", true},
-        {nullptr, nullptr, "xcb", false},
         {":0", nullptr, "xcb", true},
         {":0", nullptr, "wayland", false},
         {nullptr, "wayland-0", "wayland-egl", true},
