@@ -1,10 +1,13 @@
 #include "serial/port_list.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -114,7 +117,7 @@ void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
         if (!number || !entry.is_symlink(ec)) return;
         // canonical() follows every link and fails for a dangling one.
         const fs::path device = fs::canonical(entry.path(), ec);
-        if (ec) return;
+        if (ec || !IsLinkLive(entry.path().string())) return;
         (*map)[*number] = PortEntry{entry.path().string(),
                                     LinkLabel(entry.path()).value_or(DisplayNameOf(device))};
     });
@@ -256,6 +259,22 @@ int TruncateToInt(const DecimalNumber& number) {
 }
 
 }  // namespace
+
+// Whether someone holds the lock, found by asking for a shared lock without waiting
+// and giving it back at once. A lock file that cannot be looked at this way is not
+// trusted.
+bool IsLinkLive(const std::string& linkPath) {
+    const std::string lockPath = linkPath + kLinkLockSuffix;
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT;
+    struct stat info {};
+    bool live = false;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        live = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    }
+    ::close(fd);  // also gives back a lock just taken
+    return live;
+}
 
 std::string PortsDirectory() {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");

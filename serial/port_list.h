@@ -21,10 +21,19 @@ using DeviceMap = std::map<int, PortEntry>;
 // /tmp/orvante-<uid>/ports without XDG_RUNTIME_DIR.
 std::string PortsDirectory();
 
-// Builds the device map: COM<n> links in `portsDir` whose target exists (shown by the
-// label in COM<n>.label beside the link, if any, else by the device's name), then serial
-// hardware under `sysClassTty` (default /sys/class/tty) numbered by kernel name; a
-// ports-directory entry wins over hardware with the same number.
+// A publisher that runs as long as its link is valid (the virtual module) holds an
+// flock on COM<n>.lock beside its link while it runs. Pseudo-terminal names are reused,
+// so a link whose target exists may still belong to a publisher that has ended: a link
+// with a lock file counts only while someone holds that lock. A link without one (made
+// by hand) always counts.
+inline constexpr const char* kLinkLockSuffix = ".lock";
+bool IsLinkLive(const std::string& linkPath);
+
+// Builds the device map: COM<n> links in `portsDir` whose target exists and that are
+// live (shown by the label in COM<n>.label beside the link, if any, else by the
+// device's name), then serial hardware under `sysClassTty` (default /sys/class/tty)
+// numbered by kernel name; a ports-directory entry wins over hardware with the same
+// number.
 DeviceMap ScanDeviceMap(const std::string& portsDir, const std::string& sysClassTty);
 DeviceMap ScanDeviceMap();  // PortsDirectory() and /sys/class/tty
 

@@ -41,6 +41,7 @@ CSerialChannel::~CSerialChannel() {
 
 void CSerialChannel::Close() {
     EndMonitor();
+    RetireRun();
     std::lock_guard lock(m_csPort);
     ClosePort();
 }
@@ -51,6 +52,7 @@ bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char
                               int dataBits, int stopBits, std::uint32_t commMask,
                               int /*sendBufferSize*/) {
     EndMonitor();
+    RetireRun();
     ResetEvents();
 
     std::lock_guard lock(m_csPort);
@@ -117,6 +119,13 @@ void CSerialChannel::EndMonitor() {
     m_monitorThread.join();
 }
 
+void CSerialChannel::RetireRun() {
+    if (!m_run) return;
+    m_run->delivering = false;
+    m_run->latest = false;
+    m_run.reset();
+}
+
 void CSerialChannel::ResetEvents() {
     m_stopEvent.Reset();
     m_sendEvent.Reset();
@@ -134,6 +143,7 @@ bool CSerialChannel::StartMonitor() {
     // Raised before the thread exists, so that an OpenPort right after this call
     // waits for the new monitor.
     m_bMonitorRunning = true;
+    m_run = std::make_shared<MonitorRun>();
     {
         // The monitor starts on an empty line. Done here rather than on the new thread,
         // so that nothing the peer sends after this call can be purged.
@@ -154,6 +164,9 @@ void CSerialChannel::StopMonitor() {
 }
 
 void CSerialChannel::RequestStop() {
+    // What the monitor hands over from now on, or has handed over without it being
+    // handled yet, is dropped: a stopping monitor's bytes belong to a line given up.
+    if (m_run) m_run->delivering = false;
     m_bStopRequested = true;
     m_stopEvent.Set();
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
@@ -278,8 +291,9 @@ void CSerialChannel::AppendMaskNotifications(std::vector<SerialMessage>& message
 
 void CSerialChannel::Deliver(std::vector<SerialMessage> messages) {
     if (messages.empty() || !m_pOwnerWnd) return;
-    m_pOwnerWnd->SendSerialMessages(std::move(messages),
-                                    [this] { return m_bStopRequested.load(); });
+    m_pOwnerWnd->SendSerialMessages(
+        std::move(messages), [run = m_run] { return run->delivering.load(); },
+        [this] { return m_bStopRequested.load(); });
 }
 
 CSerialChannel::Step CSerialChannel::OnSendRequest() {
@@ -331,6 +345,7 @@ void CSerialChannel::CloseOnStop() {
     }
     m_writing.clear();
     m_writeOffset = 0;
+    m_run->delivering = false;
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
 }
@@ -346,8 +361,14 @@ void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysErr
         std::lock_guard lock(m_csQueue);
         m_queuedFrames.clear();
     }
-    // Reported once, after the port is closed, so that nothing more is queued on it.
+    // Reported once, after the port is closed, so that nothing more is queued on it;
+    // then the owner learns that its line is gone.
     ShowPortError(callName, error);
+    m_run->delivering = false;
+    if (m_pOwnerWnd) {
+        m_pOwnerWnd->NotifyDeviceLost(m_nComPort, error,
+                                      [run = m_run] { return run->latest.load(); });
+    }
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -99,6 +100,16 @@ private:
 
     void RequestStop();
 
+    // What the window thread checks before it handles something a monitor handed over:
+    // shared with those deliveries, since they may run after the monitor, or the
+    // channel, has gone.
+    struct MonitorRun {
+        std::atomic<bool> delivering{true};  // false once the monitor is asked to stop or ends
+        std::atomic<bool> latest{true};      // false once the port is opened again or closed
+    };
+    // Window thread, with no monitor running: nothing of the last monitor is handled any more.
+    void RetireRun();
+
     PortResolver m_resolver;
     SerialOwner* m_pOwnerWnd = nullptr;
     int m_nComPort = 0;
@@ -124,6 +135,8 @@ private:
 
     std::thread m_monitorThread;
     std::atomic<bool> m_bMonitorRunning{false};
+    // The last monitor started; replaced only by StartMonitor, while no monitor runs.
+    std::shared_ptr<MonitorRun> m_run;
 };
 
 }  // namespace orvante::serial

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "serial/sys_error.h"
+
 namespace orvante::serial {
 
 // Notification messages of the channel, with the values the window logic knows them by.
@@ -30,10 +32,20 @@ public:
     // Synchronous delivery: the window thread handles each message in order, and the
     // call returns once the last one has been handled, or as soon as `abandon` holds
     // (checked on every WakeWaiter): a channel being stopped must not wait for a window
-    // that is itself waiting, deeper in its stack, for the channel. Called by the
-    // monitor thread.
+    // that is itself waiting, deeper in its stack, for the channel. An abandoned
+    // delivery still runs later; `current` (window thread, safe to call after the
+    // channel has gone) then says whether its messages may still be handled, and they
+    // are dropped when it is false. Called by the monitor thread.
     virtual void SendSerialMessages(std::vector<SerialMessage> messages,
+                                    std::function<bool()> current,
                                     const std::function<bool()>& abandon) = 0;
+
+    // The monitor ended because the device went away (unplugged, the line hung up);
+    // the port is closed and the channel's error box has been shown. Called by the
+    // monitor thread; the owner handles it on the window thread, and only while
+    // `current` holds there (no port was opened or closed since).
+    virtual void NotifyDeviceLost(int port, const SysError& error,
+                                  std::function<bool()> current) = 0;
 
     // Called on the window thread: returns once `done` holds, handling deliveries to
     // the window (such as the monitor's) while it waits, so that a monitor blocked in

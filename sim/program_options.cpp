@@ -207,7 +207,8 @@ std::string ProgramUsage() {
         "Usage: orvante-sim [OPTION]...\n"
         "Serves a virtual infrared module on a pseudo-terminal and publishes it as a COM\n"
         "port for the Orvante console. Ends on Ctrl+C (SIGINT), SIGTERM or SIGHUP and\n"
-        "removes its COM entry.\n\nOptions:\n";
+        "removes its COM entry; an entry left by a module that was killed is taken over\n"
+        "by the next one that starts.\n\nOptions:\n";
     for (const Option& option : Options()) {
         std::string left = "  " + std::string(option.name);
         if (option.valueHelp.starts_with("[=")) {

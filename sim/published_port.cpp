@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -55,6 +56,41 @@ std::string LinkTarget(const std::string& link) {
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
+// Whether `fd` is still the file at `path` (a module that ends removes its lock file).
+bool IsFileAt(int fd, const std::string& path) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// Opens COM<n>.lock, creating it when missing (*created), and takes its lock without
+// waiting. Invalid when a running module holds it.
+UniqueFd LockFile(const std::string& path, bool* created) {
+    // A module that is ending removes the file while we may be opening it: then the
+    // lock we get is on a file nobody will look at again, and we start over.
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        *created = true;
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            *created = false;
+            fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        }
+        if (fd < 0) {
+            if (errno == ENOENT) continue;
+            Fail(path, errno);
+        }
+        UniqueFd lock(fd);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return UniqueFd();
+            Fail(path, errno);
+        }
+        if (IsFileAt(fd, path)) return lock;
+    }
+    return UniqueFd();
+}
+
 }  // namespace
 
 std::string PublishedPort::DefaultPortsDirectory() {
@@ -77,6 +113,10 @@ PublishedPort::~PublishedPort() {
         ::unlink(linkPath_.c_str());
         ::unlink((linkPath_ + ".label").c_str());
     }
+    // Removed while still held: whoever opened it meanwhile sees that it is gone once
+    // they have the lock, and starts over.
+    const std::string lockPath = linkPath_ + serial::kLinkLockSuffix;
+    if (lock_.IsValid() && IsFileAt(lock_.Get(), lockPath)) ::unlink(lockPath.c_str());
 }
 
 void PublishedPort::OpenPty() {
@@ -99,27 +139,51 @@ void PublishedPort::OpenPty() {
     }
 }
 
-// symlink fails on any existing entry, so two programs cannot take the same number.
 void PublishedPort::Publish(std::optional<int> number, const std::string& portsDir) {
     MakePrivateDirectory(portsDir);
     const int first = number.value_or(kDefaultPortNumber);
     const int last = number.value_or(kMaxPortNumber);
     for (int n = first; n <= last; ++n) {
         const std::string link = portsDir + "/COM" + std::to_string(n);
-        if (::symlink(slavePath_.c_str(), link.c_str()) == 0) {
+        if (Claim(link)) {
             linkPath_ = link;
             number_ = n;
             WriteLabel(link + ".label");
             return;
         }
-        if (errno != EEXIST) Fail(link, errno);
     }
     if (number) {
-        throw std::runtime_error(portsDir + "/COM" + std::to_string(*number) +
-                                 " exists already; choose another --port");
+        throw std::runtime_error(
+            portsDir + "/COM" + std::to_string(*number) +
+            " is taken (by a running virtual module, or an entry made by hand); "
+            "choose another --port");
     }
     throw std::runtime_error("no free COM number from " + std::to_string(kDefaultPortNumber) +
                              " to " + std::to_string(kMaxPortNumber) + " in " + portsDir);
+}
+
+// The lock first, then the link: whoever holds the lock owns the number. A lock file
+// that was there already and whose lock was free belonged to a module that has ended,
+// so its link is stale and goes. symlink fails on any entry that is left, a link made by
+// hand included.
+bool PublishedPort::Claim(const std::string& link) {
+    const std::string lockPath = link + serial::kLinkLockSuffix;
+    bool created = false;
+    UniqueFd lock = LockFile(lockPath, &created);
+    if (!lock.IsValid()) return false;
+    struct stat entry {};
+    if (!created && ::lstat(link.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode)) {
+        ::unlink(link.c_str());
+    }
+    if (::symlink(slavePath_.c_str(), link.c_str()) != 0) {
+        const int code = errno;
+        // Not ours after all: a lock file of our making must not vouch for that entry.
+        if (created) ::unlink(lockPath.c_str());
+        if (code == EEXIST) return false;
+        Fail(link, code);
+    }
+    lock_ = std::move(lock);
+    return true;
 }
 
 }  // namespace orvante::sim

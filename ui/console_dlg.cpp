@@ -1,5 +1,6 @@
 #include "ui/console_dlg.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "protocol/commands.h"
@@ -19,6 +20,7 @@ constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
 constexpr const char* kConnectText = "连接红外";
 constexpr const char* kDisconnectText = "断开连接";
+constexpr const char* kStatusText = "运行状态：";
 
 // Index of the hidden line-setting lists -> value.
 constexpr char kParityLetters[] = {'N', 'O', 'E'};
@@ -31,13 +33,33 @@ std::string FourHexDigits(std::uint16_t value) {
     return digits;
 }
 
+// The log line for a device that went away while its port was monitored.
+std::string DeviceLostText(int port, const serial::SysError& error) {
+    std::string reason;
+    switch (error.code) {
+        case EIO:
+            reason = "设备已拔出或线路已挂断";
+            break;
+        case ENXIO:
+        case ENODEV:
+            reason = "设备已不存在";
+            break;
+        default:
+            reason = "系统错误 " + error.text;
+            break;
+    }
+    return "串口COM" + std::to_string(port) + "已断开：" + reason;
+}
+
 }  // namespace
 
 CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
     : m_window(window),
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
-      m_owner(window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); }),
+      m_owner(
+          window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); },
+          [this](int port, const serial::SysError& error) { OnDeviceLost(port, error); }),
       m_serial(m_environment.resolvePort, &m_owner),
       m_transfer(*this, *m_environment.transferClock) {
     m_window.SetEvents(this);
@@ -61,6 +83,10 @@ bool CConsoleDlg::OnInitDialog() {
     m_receiver.Reset();
 
     EnumeratePorts(m_window, IDC_PORT, m_environment.scanPorts());
+    if (m_environment.preselectedPort) {
+        const int item = FindPortItem(m_window, IDC_PORT, *m_environment.preselectedPort);
+        if (item >= 0) m_window.SetCurSel(IDC_PORT, item);
+    }
     m_nPort = serial::PortNumberFromName(m_window.GetText(IDC_PORT));
 
     m_window.SetCurSel(IDC_BAUD, 5);  // 9600
@@ -165,6 +191,10 @@ void CConsoleDlg::OnSelectionChanged(int id) {
     }
 }
 
+void CConsoleDlg::OnDropDown(int id) {
+    if (id == IDC_PORT) RefreshPortList();
+}
+
 void CConsoleDlg::OnOK() {
     // Enter never closes the window.
 }
@@ -176,10 +206,13 @@ void CConsoleDlg::OnCancel() {
 }
 
 void CConsoleDlg::OnSysCommand(unsigned command) {
-    if ((command & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg about(m_window);
-        about.DoModal();
-    }
+    if ((command & 0xFFF0) == IDM_ABOUTBOX) OnHelp();
+}
+
+// F1 opens the About box too: the window menu that holds it is easily missed on Linux.
+void CConsoleDlg::OnHelp() {
+    CAboutDlg about(m_window);
+    about.DoModal();
 }
 
 // ---- requests ------------------------------------------------------------------
@@ -204,6 +237,18 @@ void CConsoleDlg::SendCommand(std::uint8_t command, const std::uint8_t* payload,
 void CConsoleDlg::OnSerialMessage(const serial::SerialMessage& message) {
     // The other notifications of the channel have no handler here.
     if (message.message == serial::WM_SERIAL_RXCHAR) OnSerialRxChar(message.wParam, message.lParam);
+}
+
+// The channel has closed the port and shown its box; the window follows: no request
+// can be answered now, so the reply timer goes too (no "连接失败!" box after the loss).
+void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
+    KillReplyTimer();
+    // Nothing it sends can arrive now: it ends at once, with its own box saying why.
+    const std::string lost = DeviceLostText(port, error);
+    AbortLibraryTransfer(lost + "，码库传输中止！");
+    Disconnect();
+    m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
+    LogEvent(lost);
 }
 
 long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
@@ -296,10 +341,13 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
 // ---- connection and supervision ------------------------------------------------
 
 bool CConsoleDlg::OpenChannel() {
-    // A frame cut off by an earlier close must not swallow the first bytes of the new line.
+    const bool opened = m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits,
+                                          m_nStopBits, m_dwEventMask, kSendBufferSize);
+    // A frame cut off by an earlier close must not swallow the first bytes of the new
+    // line. Reset only now: OpenPort has ended the old monitor, and nothing it handed
+    // over reaches the receiver any more.
     m_receiver.Reset();
-    return m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
-                             m_dwEventMask, kSendBufferSize);
+    return opened;
 }
 
 void CConsoleDlg::OnConnect() {
@@ -315,6 +363,7 @@ void CConsoleDlg::Disconnect() {
     m_serial.StopMonitor();
     ShowIndicator(false);
     m_bConnected = false;
+    m_bHandshakeUnanswered = false;
 }
 
 void CConsoleDlg::Connect() {
@@ -328,6 +377,7 @@ void CConsoleDlg::Connect() {
     ShowIndicator(true);
     LogEvent("开始连接……");
     m_pendingOp = kOpHandshake;
+    m_bHandshakeUnanswered = true;
     const auto& handshake = protocol::kHandshakeFrame;
     m_serial.QueueSend(handshake.data(), handshake.size());
     LogEvent("发送:", handshake.data(), static_cast<int>(handshake.size()));
@@ -351,7 +401,8 @@ void CConsoleDlg::OnConnectReply(const FrameView& frame) {
     m_window.SetText(IDC_TARGET_ADDR, digits);
     UpdateData(true);
     m_window.SetText(IDC_STATUS, "连接成功！");
-    if (m_pendingOp == kOpHandshake) m_localAddress = frame.Source();
+    if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) m_localAddress = frame.Source();
+    m_bHandshakeUnanswered = false;
 }
 
 void CConsoleDlg::OnTimer(int /*timerId*/) {
@@ -388,6 +439,17 @@ void CConsoleDlg::OnPortChanged() {
     if (m_serial.IsPortOpen()) m_serial.StopMonitor();
     m_nPort =
         serial::PortNumberFromName(m_window.GetItemText(IDC_PORT, m_window.GetCurSel(IDC_PORT)));
+}
+
+// Ports come and go (an adapter plugged in, a virtual module started), so the list is
+// filled again each time the operator opens it. While connected the selected port stays
+// listed and selected, gone or not; otherwise a port that has gone gives way to the
+// first one, and m_nPort follows silently. Unlike the operator's choice, this never
+// touches the channel.
+void CConsoleDlg::RefreshPortList() {
+    const int selected =
+        ui::RefreshPortList(m_window, IDC_PORT, m_environment.scanPorts(), m_bConnected);
+    if (!m_bConnected) m_nPort = selected;
 }
 
 void CConsoleDlg::OnBaudChanged() {

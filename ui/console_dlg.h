@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,13 +35,15 @@ private:
     Window& owner_;
 };
 
-// What the dialog takes from the machine; tests replace it.
+// What the dialog takes from the machine (tests replace it) and the command line.
 struct ConsoleEnvironment {
     std::function<serial::DeviceMap()> scanPorts = [] { return serial::ScanDeviceMap(); };
     serial::PortResolver resolvePort = serial::ResolvePortFromDeviceMap;
     TimeSource clock = LocalTimeOfDay;
     // The clock of the library transfer's reply time-outs.
     library::TransferClock* transferClock = &library::SteadyTransferClock();
+    // The port selected at start instead of the first, when the list has it.
+    std::optional<int> preselectedPort;
 };
 
 class CConsoleDlg final : public WindowEvents, private library::TransferHost {
@@ -73,6 +76,8 @@ public:
     void OnOK() override;
     void OnCancel() override;
     void OnSysCommand(unsigned command) override;
+    void OnDropDown(int id) override;
+    void OnHelp() override;
 
     // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
     long OnSerialRxChar(unsigned wParam, int lParam);
@@ -116,6 +121,7 @@ private:
     void OnDataBitsChanged();
     void OnStopBitsChanged();
     void ReopenPort();
+    void RefreshPortList();
     void ShowIndicator(bool on);
 
     // Module functions, handled by their own units as they are added.
@@ -152,8 +158,9 @@ private:
     void ShowProgress(const library::TransferProgress& progress) override;
     void OnTransferEnd(const library::TransferProgress& result) override;
 
-    // Received frames.
+    // Received frames, and the end of the line.
     void OnSerialMessage(const serial::SerialMessage& message);
+    void OnDeviceLost(int port, const serial::SysError& error);
     void DispatchResponse(std::span<const std::uint8_t> frame);
 
     Window& m_window;
@@ -199,6 +206,9 @@ private:
     std::mutex m_progressMutex;  //!< Protects m_latestProgress and m_progressQueued
     library::TransferProgress m_latestProgress;
     bool m_progressQueued = false;
+    // Connected, and no command-2 reply handled since: only the handshake's own reply
+    // may set LocalAddress, never a repeated or late copy of a test connection's.
+    bool m_bHandshakeUnanswered = false;
 };
 
 // The application: constructs the main dialog on a window of the backend, runs it

@@ -38,6 +38,11 @@ public:
     virtual void OnOK() = 0;                          // Enter, the default button
     virtual void OnCancel() = 0;                      // Escape, the close box
     virtual void OnSysCommand(unsigned command) = 0;  // window menu items
+    // A drop-down list is about to open, so its items may still be changed. Only the
+    // operator's opening reports this. Default: nothing.
+    virtual void OnDropDown(int /*id*/) {}
+    // The operator asked for help (F1). Default: nothing.
+    virtual void OnHelp() {}
 };
 
 class Window {

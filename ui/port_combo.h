@@ -12,4 +12,13 @@ int EnumeratePorts(Window& window, int comboId, const serial::DeviceMap& ports);
 // The same over the ports found on this machine now.
 int EnumeratePorts(Window& window, int comboId);
 
+// The index of the item for `port`, or -1.
+int FindPortItem(const Window& window, int comboId, int port);
+
+// Refills the combo from `ports` and returns the port number of the item then selected
+// (0 when none). The selected port stays selected while `ports` has it, and also when it
+// is gone if `keepSelected` (its item then stays too); otherwise the first item is
+// selected.
+int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports, bool keepSelected);
+
 }  // namespace orvante::ui

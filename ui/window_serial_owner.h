@@ -13,20 +13,30 @@ namespace orvante::ui {
 class WindowSerialOwner final : public serial::SerialOwner {
 public:
     using Handler = std::function<void(const serial::SerialMessage&)>;
+    using LossHandler = std::function<void(int port, const serial::SysError&)>;
 
-    WindowSerialOwner(Window& window, Handler handler)
-        : window_(window), handler_(std::move(handler)) {}
+    WindowSerialOwner(Window& window, Handler handler, LossHandler lossHandler = {})
+        : window_(window), handler_(std::move(handler)), lossHandler_(std::move(lossHandler)) {}
 
     void SendSerialMessages(std::vector<serial::SerialMessage> messages,
+                            std::function<bool()> current,
                             const std::function<bool()>& abandon) override {
         // The task owns its messages: it may run after the monitor stopped waiting.
         auto owned =
             std::make_shared<const std::vector<serial::SerialMessage>>(std::move(messages));
         window_.Thread().SendUnlessAbandoned(
-            [handler = handler_, owned] {
+            [handler = handler_, owned, current = std::move(current)] {
+                if (!current()) return;
                 for (const auto& message : *owned) handler(message);
             },
             abandon);
+    }
+    void NotifyDeviceLost(int port, const serial::SysError& error,
+                          std::function<bool()> current) override {
+        if (!lossHandler_) return;
+        window_.Thread().Post([handler = lossHandler_, port, error, current = std::move(current)] {
+            if (current()) handler(port, error);
+        });
     }
     void WaitServingDeliveries(const std::function<bool()>& done) override {
         window_.Thread().WaitServing(done);
@@ -54,6 +64,7 @@ public:
 private:
     Window& window_;
     Handler handler_;
+    LossHandler lossHandler_;
 };
 
 }  // namespace orvante::ui

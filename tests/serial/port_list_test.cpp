@@ -1,6 +1,8 @@
 #include "serial/port_list.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <climits>
@@ -185,6 +187,33 @@ TEST_F(ScanDeviceMapTest, LabelBesideALinkNamesThePort) {
     EXPECT_EQ(ports.at(7).second, "虚拟模块");
     EXPECT_EQ(ports.at(8).second, ptsName) << "a label with control characters is not shown";
     EXPECT_EQ(ports.at(9).second, ptsName) << "nor an overlong one";
+}
+
+// A link that comes with a lock file counts only while someone holds the lock: its
+// target may be a pseudo-terminal whose name was handed out again after its module
+// ended. The lock is held here through another open file, as a module's would be.
+TEST_F(ScanDeviceMapTest, LinkWithALockFileIsListedOnlyWhileTheLockIsHeld) {
+    const auto lockFile = [&](const char* name) {
+        const fs::path path = portsDir_ / (std::string(name) + kLinkLockSuffix);
+        std::ofstream(path).put('\n');
+        return path;
+    };
+    Link("COM1", pty_.SlavePath());  // made by hand: no lock file
+    Link("COM2", pty_.SlavePath());
+    const int held = ::open(lockFile("COM2").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    Link("COM3", pty_.SlavePath());
+    lockFile("COM3");  // its module has ended
+    Link("COM4", pty_.SlavePath());
+    fs::create_directory(portsDir_ / "COM4.lock");  // not a lock file at all
+    Link("COM5", pty_.SlavePath());
+    fs::create_symlink(lockFile("COM2"), portsDir_ / "COM5.lock");
+
+    std::vector<int> listed;
+    for (const auto& [number, entry] : Scan()) listed.push_back(number);
+    EXPECT_EQ(listed, (std::vector<int>{1, 2}));
+    ::close(held);
+    EXPECT_FALSE(Scan().contains(2)) << "its module has just ended";
 }
 
 TEST_F(ScanDeviceMapTest, PortsDirectoryOthersCanWriteToIsNotTrusted) {

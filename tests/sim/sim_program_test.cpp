@@ -1,22 +1,20 @@
 // orvante-sim as a process: it publishes its port, answers on it, and cleans up on the
 // end signals.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "serial/port_list.h"
+#include "serial/serial_channel.h"
 #include "tests/sim/line_io.h"
 #include "tests/sim/module_exchange.h"
-#include "tests/support/wait.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/runtime_dir.h"
 
 namespace orvante::test {
 namespace {
@@ -24,108 +22,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace sim_exchange;
 
-// The read end of a pipe whose write end goes to the child.
-class Pipe {
-public:
-    Pipe() {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) == 0) {
-            read_ = fds[0];
-            write_ = fds[1];
-        }
-    }
-    ~Pipe() {
-        CloseWriteEnd();
-        if (read_ >= 0) ::close(read_);
-    }
-    Pipe(const Pipe&) = delete;
-    Pipe& operator=(const Pipe&) = delete;
-    int ReadEnd() const { return read_; }
-    int WriteEnd() const { return write_; }
-    void CloseWriteEnd() {
-        if (write_ >= 0) ::close(write_);
-        write_ = -1;
-    }
-
-    // Everything up to the first newline, or what came until the pipe closed or the
-    // timeout passed.
-    std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (line.empty() || line.back() != '\n') {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{read_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-            char c;
-            if (::read(read_, &c, 1) != 1) break;
-            line += c;
-        }
-        return line;
-    }
-
-private:
-    int read_ = -1;
-    int write_ = -1;
-};
-
 // orvante-sim started with its ports directory below `runtimeDir`.
-class SimProcess {
+class SimProcess : public ChildProcess {
 public:
-    SimProcess(const std::vector<std::string>& args, const std::string& runtimeDir) {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
-        }
-        env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-        std::vector<std::string> argv = {ORVANTE_SIM_PROGRAM};
-        argv.insert(argv.end(), args.begin(), args.end());
+    SimProcess(const std::vector<std::string>& args, const std::string& runtimeDir)
+        : ChildProcess(ORVANTE_SIM_PROGRAM, args, {{"XDG_RUNTIME_DIR", runtimeDir}}) {}
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out_.WriteEnd(), STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, err_.WriteEnd(), STDERR_FILENO);
-        const int result = posix_spawn(&pid_, ORVANTE_SIM_PROGRAM, &actions, nullptr,
-                                       Pointers(argv).data(), Pointers(env).data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (result != 0) pid_ = -1;
-        out_.CloseWriteEnd();
-        err_.CloseWriteEnd();
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    bool Started() const { return pid_ > 0; }
-    std::string ReadyLine() { return out_.ReadLine(); }
-    std::string ErrorLine() { return err_.ReadLine(); }
-    void Signal(int signal) { ::kill(pid_, signal); }
-    // The exit code, or -1 when it did not exit normally within the timeout.
-    int WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        int status = 0;
-        const bool ended =
-            WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-        if (!ended) return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    static std::vector<char*> Pointers(std::vector<std::string>& strings) {
-        std::vector<char*> pointers;
-        for (std::string& s : strings) pointers.push_back(s.data());
-        pointers.push_back(nullptr);
-        return pointers;
-    }
-
-    Pipe out_;
-    Pipe err_;
-    pid_t pid_ = -1;
+    std::string ReadyLine() { return Out().ReadLine(); }
+    std::string ErrorLine() { return Err().ReadLine(); }
 };
 
 // The slave path announced by the ready line, or empty when the line is not as expected.
@@ -186,6 +90,50 @@ TEST(SimProgram, KeepsTheTimedTasksInItsStateFileAcrossRestarts) {
     Terminal port(link);
     port.Write(request(22));
     EXPECT_EQ(port.Read(36), Frame(0xBEEF, kConsole, 23, tasks));
+}
+
+// Pseudo-terminal names are handed out lowest free first: opens ptys until one gets
+// `slavePath`, keeping all of them open. Empty when another program took it first.
+std::vector<std::unique_ptr<PtyPair>> TakePtyName(const std::string& slavePath) {
+    std::vector<std::unique_ptr<PtyPair>> opened;
+    for (int i = 0; i < 256; ++i) {
+        opened.push_back(std::make_unique<PtyPair>());
+        if (opened.back()->SlavePath() == slavePath) return opened;
+    }
+    return {};
+}
+
+// A killed module leaves its link behind: the console neither lists nor opens it, also
+// once another program has its pseudo-terminal's name; a restarted module takes the
+// number over. A live module's number is never taken.
+TEST(SimProgram, KilledModulesLinkIsIgnoredAndTakenOverButALiveOneNever) {
+    PrivateRuntimeDir runtime;  // the console's ports directory is the modules'
+    const std::string ports = runtime.Path() + "/orvante/ports";
+    auto killed = std::make_unique<SimProcess>(std::vector<std::string>{}, runtime.Path());
+    const std::string device = AnnouncedDevice(killed->ReadyLine(), 99, "1234");
+    ASSERT_FALSE(device.empty());
+    SimProcess live({}, runtime.Path());
+    ASSERT_FALSE(AnnouncedDevice(live.ReadyLine(), 100, "1234").empty());
+    killed.reset();  // SIGKILL: no clean-up
+    ASSERT_EQ(fs::read_symlink(ports + "/COM99"), device) << "the link is left behind";
+
+    const auto reused = TakePtyName(device);
+    if (reused.empty()) GTEST_SKIP() << "another program took " << device << " first";
+    EXPECT_FALSE(serial::ScanDeviceMap(ports, runtime.Path() + "/no-sysfs").contains(99));
+    EXPECT_FALSE(serial::ResolvePortFromDeviceMap(99)) << "the console would open " << device;
+    EXPECT_TRUE(serial::ResolvePortFromDeviceMap(100));
+
+    SimProcess taken({"--port", "100"}, runtime.Path());
+    EXPECT_EQ(taken.WaitForExit(), 1);
+    EXPECT_NE(taken.ErrorLine().find("COM100 is taken"), std::string::npos);
+    SimProcess restarted({}, runtime.Path());
+    const std::string newDevice = AnnouncedDevice(restarted.ReadyLine(), 99, "1234");
+    ASSERT_FALSE(newDevice.empty());
+    EXPECT_EQ(serial::ResolvePortFromDeviceMap(99), ports + "/COM99");
+    EXPECT_EQ(fs::read_symlink(ports + "/COM99"), newDevice);
+    Terminal port(ports + "/COM99");
+    port.Write(Handshake());
+    EXPECT_EQ(port.Read(9), HandshakeReply());
 }
 
 TEST(SimProgram, RefusesABadCommandLineOrStateFileWithoutPublishing) {

@@ -71,12 +71,16 @@ void ConsoleFixture::Settle() {
 }
 
 std::vector<std::uint8_t> ConsoleFixture::ReadFromConsole(std::size_t count) {
+    return ReadFromConsole(pty_, count);
+}
+
+std::vector<std::uint8_t> ConsoleFixture::ReadFromConsole(PtyPair& line, std::size_t count) {
     // The console's monitor may need the window to take deliveries before it writes.
     std::vector<std::uint8_t> bytes;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (bytes.size() < count && std::chrono::steady_clock::now() < deadline) {
         window_.Pump();
-        const auto more = pty_.Read(count - bytes.size(), 5ms);
+        const auto more = line.Read(count - bytes.size(), 5ms);
         bytes.insert(bytes.end(), more.begin(), more.end());
     }
     return bytes;

@@ -34,8 +34,10 @@ protected:
     // Connects with the connect button and answers the handshake as a module at
     // `address` would; returns once the console has the reply.
     void ConnectTo(std::uint16_t address);
-    // Waits until the peer has `count` bytes from the console.
+    // Waits until the peer has `count` bytes from the console (on `line`, by default
+    // the fixture's own).
     std::vector<std::uint8_t> ReadFromConsole(std::size_t count);
+    std::vector<std::uint8_t> ReadFromConsole(PtyPair& line, std::size_t count);
     bool PumpUntil(const std::function<bool()>& condition);
     // Pumps for a short while so that anything under way arrives.
     void Settle();

@@ -73,6 +73,9 @@ public:
     // The operator's actions.
     void Click(int id);
     void SelectItem(int id, int index);
+    void OpenList(int id) {
+        if (events_) events_->OnDropDown(id);
+    }
     // Typing: like SetText, but cut at the control's limit, as the edit would.
     void Type(int id, const std::string& text);
     std::optional<int> EndResult() const { return endResult_; }

@@ -2,10 +2,13 @@
 // test playing the module on the far end of a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <thread>
 
 #include "protocol/commands.h"
 #include "tests/support/console_fixture.h"
+#include "tests/support/wait.h"
 
 namespace orvante::ui {
 namespace {
@@ -212,6 +215,113 @@ TEST_F(Connection, RepeatedReplyLeavesTheSameState) {
     EXPECT_EQ(Dialog().PendingOp(), 0);
     EXPECT_TRUE(Dialog().IsConnected());
     EXPECT_FALSE(TimerRunning());
+}
+
+// Only the handshake's own reply sets the local address: a command-2 reply handled
+// after it, once PendingOp is back to 0, updates the target and the status but never the
+// source of later frames. Each case connects anew, so each handshake sets it again.
+TEST_F(Connection, OnlyTheHandshakeReplySetsTheLocalAddress) {
+    const std::vector<std::uint8_t> fromB = Reply(0x5678, 0x1000, protocol::kCmdConnectReply);
+    const struct {
+        const char* name;
+        bool testFirst;  // a test connection to B before B's frames come
+        bool timedOut;   // and its time-out before them
+        int copies;      // of B's reply
+    } kCases[] = {
+        {"B answers a test connection twice", true, false, 2},
+        {"B's reply comes twice after the test timed out", true, true, 2},
+        {"B sends a reply nobody asked for", false, false, 1},
+    };
+    std::uint16_t address = 0x1000;
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ConnectTo(++address);
+        if (c.testFirst) {
+            window_.Type(IDC_TARGET_ADDR, "5678");
+            window_.Click(IDC_TEST_CONNECTION);
+            ASSERT_EQ(ReadFromConsole(9).size(), 9u);
+            if (c.timedOut) window_.FireTimer(kReplyTimerId);
+        }
+        for (int i = 0; i < c.copies; ++i) pty_.Write(fromB);
+        const auto before = Dialog().Receiver().FramesReceived();
+        ASSERT_TRUE(PumpUntil([&] {
+            return Dialog().Receiver().FramesReceived() == before + static_cast<unsigned>(c.copies);
+        }));
+        EXPECT_EQ(Dialog().LocalAddress(), address);
+        EXPECT_EQ(window_.GetText(IDC_TARGET_ADDR), "5678");
+        EXPECT_EQ(Dialog().PendingOp(), 0);
+        window_.Click(IDC_CONNECT);
+    }
+}
+
+// Bytes the old monitor had read, but not yet handed over, when the operator connected
+// again never reach the new connection's receiver.
+TEST_F(Connection, BytesOfTheOldMonitorNeverReachTheNextConnection) {
+    StartConnect();
+    pty_.Write({0x7E, 0x05, 0x00, 0x34});
+    ASSERT_TRUE(window_.WaitForDelivery(5s)) << "read and handed over, not yet handled";
+    window_.Click(IDC_CONNECT);  // the stopping monitor gives its delivery up
+    StartConnect();
+    pty_.Write(kReplyFrom1234);
+    ASSERT_TRUE(PumpUntil([&] { return Dialog().LocalAddress() == 0x1234; }));
+    EXPECT_EQ(Dialog().Receiver().FramesReceived(), 1u);
+    EXPECT_EQ(Dialog().Receiver().BadChecksums(), 0u);
+}
+
+// A delivery given up by a stopped monitor may still wait in the window's queue when the
+// dialog goes; run afterwards, it must not reach the dialog (the sanitizer runs see it).
+TEST_F(Connection, DeliveryLeftQueuedWhenTheDialogGoesIsDropped) {
+    StartConnect();
+    pty_.Write(kReplyFrom1234);
+    ASSERT_TRUE(window_.WaitForDelivery(5s));
+    window_.Click(IDC_CONNECT);
+    ASSERT_TRUE(test::WaitFor([&] { return !Dialog().Channel().IsMonitorRunning(); }));
+    dialog_.reset();
+    EXPECT_EQ(window_.Pump(), 1u);
+}
+
+// The module's port goes away while connected (the pty's far side closes), before and
+// after the handshake reply: the channel's one box, the window disconnected with one
+// log line and no reply timer left, the monitor gone; connecting works again once a
+// module is back on the port.
+TEST_F(Connection, LostDeviceDisconnectsTheWindowAndConnectingAgainWorks) {
+    const std::string lostLine = "串口COM3已断开：设备已拔出或线路已挂断";
+    auto line = std::make_unique<test::PtyPair>();
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "handshake answered" : "handshake outstanding");
+        ports_[kLinePort].devicePath = line->SlavePath();
+        window_.Click(IDC_CONNECT);
+        ASSERT_EQ(ReadFromConsole(*line, 9), kHandshake);
+        if (answered) {
+            line->Write(kReplyFrom1234);
+            ASSERT_TRUE(PumpUntil([&] { return !TimerRunning(); }));
+        }
+        window_.ClearBoxes();
+
+        line->CloseMaster();
+        ASSERT_TRUE(PumpUntil([&] { return !Dialog().IsConnected(); }));
+        Settle();
+        ASSERT_EQ(window_.Boxes().size(), 1u);
+        EXPECT_EQ(window_.Boxes()[0].caption, "Application Error");
+        EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
+        EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+        EXPECT_EQ(window_.GetText(IDC_STATUS), "运行状态：");
+        EXPECT_FALSE(TimerRunning());
+        EXPECT_FALSE(Dialog().Channel().IsMonitorRunning()) << "no monitor left to spin";
+        const auto lines = LogLines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), lostLine), 1);
+        EXPECT_EQ(lines.back(), lostLine);
+
+        line = std::make_unique<test::PtyPair>();  // the module is back, on a new pty
+        ports_[kLinePort].devicePath = line->SlavePath();
+        window_.Click(IDC_CONNECT);
+        ASSERT_EQ(ReadFromConsole(*line, 9), kHandshake);
+        line->Write(Reply(0x4321, protocol::kBroadcastAddress, protocol::kCmdConnectReply));
+        ASSERT_TRUE(PumpUntil([&] { return window_.GetText(IDC_TARGET_ADDR) == "4321"; }));
+        EXPECT_TRUE(Dialog().IsConnected());
+        window_.Click(IDC_CONNECT);
+        window_.SetText(IDC_LOG, "");
+    }
 }
 
 }  // namespace

@@ -78,6 +78,22 @@ TEST(ConsolePortList, SortsByCharactersAndTakesTheFirstPort) {
     EXPECT_EQ(dialog.Port(), 1);
 }
 
+TEST(ConsolePortList, PortGivenOnTheCommandLineIsSelectedWhenListed) {
+    for (const auto& [given, selected] : {std::pair{10, 10}, std::pair{7, 1}}) {
+        test::FakeWindow window;
+        window.LoadMainTemplate();
+        ConsoleEnvironment environment;
+        environment.scanPorts = [] {
+            return serial::DeviceMap{{1, {"/dev/ttyS0", "ttyS0"}}, {10, {"/dev/ttyS9", "ttyS9"}}};
+        };
+        environment.preselectedPort = given;
+        CConsoleDlg dialog(window, environment);
+        dialog.OnInitDialog();
+        EXPECT_EQ(dialog.Port(), selected) << given;
+        EXPECT_EQ(serial::PortNumberFromName(window.GetText(IDC_PORT)), selected) << given;
+    }
+}
+
 TEST(ConsolePortList, NoPortsGivesAnEmptyListAndPortZero) {
     test::FakeWindow window;
     window.LoadMainTemplate();
@@ -114,7 +130,8 @@ TEST_F(ConsoleDialog, EnterNeverClosesAndClosingAsksFirst) {
 TEST_F(ConsoleDialog, WindowMenuCommandsOpenTheAboutBoxAfterMasking) {
     for (unsigned command : {0x0010u, 0x0015u, 0x001Fu}) Dialog().OnSysCommand(command);
     Dialog().OnSysCommand(0x0020);
-    EXPECT_EQ(window_.DialogsRun(), (std::vector<int>{IDD_ABOUTBOX, IDD_ABOUTBOX, IDD_ABOUTBOX}));
+    Dialog().OnHelp();  // F1
+    EXPECT_EQ(window_.DialogsRun(), std::vector<int>(4, IDD_ABOUTBOX));
 }
 
 TEST_F(ConsoleDialog, ButtonsWithoutAFunctionDoNothing) {
@@ -264,6 +281,54 @@ TEST_F(ConsoleDialog, HiddenSettingOnAMissingPortSaysSo) {
     EXPECT_EQ(Dialog().DataBits(), 7);
     EXPECT_EQ(BoxesWithText("没有成功，请重试"), 1u);
     EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+}
+
+// Opening the port list fills it anew from the machine, one step after the other; the
+// selection and m_nPort stay consistent, and nothing else changes: no box, no log line,
+// no touch on the channel.
+TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
+    const serial::PortEntry line = ports_.at(kLinePort);
+    const serial::PortEntry gone = ports_.at(kLinePort + 1);
+    const serial::PortEntry added{"/nonexistent/new", "new"};
+    enum class Action { kNone, kConnect, kDisconnect };
+    const struct {
+        const char* name;
+        Action action;
+        serial::DeviceMap ports;
+        std::vector<std::string> items;
+        int port;  // selected, and m_nPort
+    } kSteps[] = {
+        {"a port added after start appears",
+         Action::kNone,
+         {{3, line}, {4, gone}, {7, added}},
+         {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
+         3},
+        {"while connected, the connected port stays though it has gone",
+         Action::kConnect,
+         {{4, gone}, {7, added}},
+         {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
+         3},
+        {"after the disconnect it goes, and the first port is taken",
+         Action::kDisconnect,
+         {{4, gone}, {7, added}},
+         {"COM4 (gone)", "COM7 (new)"},
+         4},
+        {"the last port goes", Action::kNone, {}, {}, 0},
+    };
+    for (const auto& step : kSteps) {
+        SCOPED_TRACE(step.name);
+        if (step.action == Action::kConnect) ConnectTo(0x1234);
+        if (step.action == Action::kDisconnect) window_.Click(IDC_CONNECT);
+        const auto logLines = LogLines().size();
+        ports_ = step.ports;
+        window_.OpenList(IDC_PORT);
+        EXPECT_EQ(window_.Control(IDC_PORT).items, step.items);
+        EXPECT_EQ(serial::PortNumberFromName(window_.GetText(IDC_PORT)), step.port);
+        EXPECT_EQ(Dialog().Port(), step.port);
+        EXPECT_TRUE(!Dialog().IsConnected() || Dialog().Channel().IsMonitorRunning());
+        EXPECT_EQ(LogLines().size(), logLines);
+        EXPECT_TRUE(window_.Boxes().empty());
+    }
 }
 
 }  // namespace

@@ -216,19 +216,24 @@ TEST_F(LibraryLine, AnExportReplyAfterItsExportHasEndedChangesNoFile) {
     EXPECT_EQ(ReadFileBytes(exported), Bytes{});
 }
 
-TEST_F(LibraryLine, AbortEndsTheTransferOnceWithItsReason) {
+// The module's port goes away during an export: the transfer ends once, with a box of
+// its own naming the lost port, beside the channel's box of the loss itself.
+TEST_F(LibraryLine, ALostDeviceEndsTheTransferOnceWithItsReason) {
     const std::string path = dir_.File("e.db");
     ExportOneBlock(path);
     EXPECT_TRUE(StatusShows("导出 50 字节"));
     EXPECT_FALSE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
-    EXPECT_TRUE(Dialog().AbortLibraryTransfer("设备已断开！"));
-    EXPECT_FALSE(Dialog().AbortLibraryTransfer("设备已断开！"));
+    pty_.CloseMaster();
     ASSERT_TRUE(Ended());
+    EXPECT_FALSE(Dialog().IsConnected());
     const auto boxes = window_.Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "设备已断开！");
-    EXPECT_EQ(boxes[0].caption, "错误");
-    EXPECT_FALSE(boxes[0].owned);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].caption, serial::kPortErrorCaption);
+    const std::string lost = "串口COM" + std::to_string(kLinePort) + "已断开：";
+    EXPECT_EQ(boxes[1].text.rfind(lost, 0), 0u) << boxes[1].text;
+    EXPECT_TRUE(boxes[1].text.ends_with("码库传输中止！")) << boxes[1].text;
+    EXPECT_EQ(boxes[1].caption, "错误");
+    EXPECT_FALSE(boxes[1].owned);
     EXPECT_EQ(window_.GetText(IDC_STATUS_SPARE), "导出中止 50 字节");
     EXPECT_TRUE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
     EXPECT_TRUE(window_.IsControlEnabled(IDC_IMPORT_LIBRARY));

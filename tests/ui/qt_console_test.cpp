@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "serial/port_list.h"
 #include "tests/support/manual_clock.h"
@@ -35,10 +36,13 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, int timeoutMs = 
     return true;
 }
 
-// Picks the module's port and connects, as the operator does.
+// Opens the port list (which fills it anew), picks the module's port and connects, as
+// the operator does.
 void ConnectTo(QtWindow& window, CConsoleDlg& dialog, const test::SimLine& module) {
     auto* ports = qobject_cast<QComboBox*>(window.Control(IDC_PORT));
     ASSERT_NE(ports, nullptr);
+    ports->showPopup();
+    ports->hidePopup();
     const int item =
         ports->findText(QString("COM%1 (").arg(module.PortNumber()), Qt::MatchStartsWith);
     ASSERT_GE(item, 0) << "the virtual module's port is listed";
@@ -49,16 +53,19 @@ void ConnectTo(QtWindow& window, CConsoleDlg& dialog, const test::SimLine& modul
     ASSERT_TRUE(ProcessEventsUntil([&] { return window.GetText(IDC_STATUS) == "连接成功！"; }));
 }
 
+// The module is started after the console, as a new user may well do: it shows up
+// once the port list is opened.
 TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
     test::PrivateRuntimeDir runtimeDir;
-    test::SimLine module;
+    std::optional<test::SimLine> module;  // outlives the connection to it
     QtWindow window;
     {
         CConsoleDlg dialog(window);
         dialog.OnInitDialog();
         window.show();
+        module.emplace();
 
-        ConnectTo(window, dialog, module);
+        ConnectTo(window, dialog, *module);
         auto* connect = qobject_cast<QPushButton*>(window.Control(IDC_CONNECT));
         EXPECT_EQ(connect->text().toStdString(), "断开连接");
         EXPECT_EQ(window.GetText(IDC_LOCAL_ADDR), "本机地址：1234");
@@ -68,7 +75,7 @@ TEST(QtConsole, OperatorConnectsToTheVirtualModule) {
 
         QTest::mouseClick(window.Control(IDC_TEST_CONNECTION), Qt::LeftButton);
         ASSERT_TRUE(ProcessEventsUntil([&] {
-            return dialog.PendingOp() == 0 && module.IsServing() &&
+            return dialog.PendingOp() == 0 && module->IsServing() &&
                    window.GetText(IDC_LOG).rfind("连接成功！") >
                        window.GetText(IDC_LOG).find("连接成功！");
         }));

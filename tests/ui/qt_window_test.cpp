@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -40,9 +42,10 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 struct RecordingEvents final : WindowEvents {
-    std::vector<int> clicked, selections, timers;
+    std::vector<int> clicked, selections, timers, dropDowns;
+    std::function<void(int)> onDropDown;
     std::vector<unsigned> sysCommands;
-    int oks = 0, cancels = 0;
+    int oks = 0, cancels = 0, helps = 0;
     std::function<void()> onCancel;
 
     void OnClicked(int id) override { clicked.push_back(id); }
@@ -54,6 +57,11 @@ struct RecordingEvents final : WindowEvents {
         if (onCancel) onCancel();
     }
     void OnSysCommand(unsigned command) override { sysCommands.push_back(command); }
+    void OnHelp() override { ++helps; }
+    void OnDropDown(int id) override {
+        dropDowns.push_back(id);
+        if (onDropDown) onDropDown(id);
+    }
 };
 
 QPushButton* ButtonWithText(QWidget* parent, const QString& text) {
@@ -227,6 +235,49 @@ TEST_F(QtWindowTest, GroupsSitAtTheirRectangles) {
     EXPECT_EQ(window.Control(IDC_LOG)->geometry(), DluToPixels(Dlu{0, 369, 410, 54}));
 }
 
+// The window can grow: the log takes all it gains, the status fields follow the bottom
+// edge, and nothing above the log moves. The design size is the smallest.
+TEST_F(QtWindowTest, LogTakesWhatTheWindowGainsAndNothingAboveItMoves) {
+    const QSize design = DluToPixels(Dlu{0, 0, 410, 445}).size();
+    EXPECT_EQ(window.minimumSize(), design);
+    QWidget* log = window.Control(IDC_LOG);
+    const std::vector<int> statusIds = {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_SPARE};
+    std::map<QWidget*, QRect> atDesign;
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isWindow() && !log->isAncestorOf(w)) atDesign[w] = w->geometry();
+    }
+    const struct { int wider, higher; } kGrowths[] = {{300, 200}, {0, 1}, {1, 0}, {0, 0}};
+    for (const auto& g : kGrowths) {
+        SCOPED_TRACE(testing::Message() << g.wider << "x" << g.higher);
+        const QSize size = design + QSize(g.wider, g.higher);
+        window.resize(size);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() == size; }, kWaitMs));
+        for (const auto& [w, rect] : atDesign) {
+            QRect expected = rect;
+            if (w == log) expected.adjust(0, 0, g.wider, g.higher);
+            if (std::count(statusIds.begin(), statusIds.end(),
+                           w->accessibleDescription().toInt())) {
+                expected.translate(0, g.higher);
+            }
+            EXPECT_EQ(w->geometry(), expected) << w->objectName().toStdString();
+        }
+    }
+    window.resize(design - QSize(50, 50));
+    EXPECT_EQ(window.size(), design);
+}
+
+// F1 asks for help (the About box) wherever the focus is.
+TEST_F(QtWindowTest, F1AsksForHelpWhereverTheFocusIs) {
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::vector<int> ids = {IDC_TARGET_ADDR, IDC_LOG, IDC_PORT, IDC_CONNECT};
+    for (int id : ids) {
+        window.Control(id)->setFocus();
+        QTest::keyClick(window.Control(id), Qt::Key_F1);
+    }
+    EXPECT_EQ(events.helps, static_cast<int>(ids.size()));
+}
+
 // Tidiness: visible controls stay inside their parent and do not cover one another.
 TEST_F(QtWindowTest, VisibleControlsNeitherOverlapNorLeaveTheirGroup) {
     std::vector<QWidget*> parents{&window};
@@ -315,6 +366,26 @@ TEST_F(QtWindowTest, OnlyTheOperatorsChoiceReportsASelection) {
     EXPECT_EQ(events.selections, std::vector<int>{IDC_BAUD});
     window.SetCurSel(IDC_BAUD, 99);  // out of range: no selection, like CB_SETCURSEL
     EXPECT_EQ(window.GetCurSel(IDC_BAUD), -1);
+}
+
+// The logic hears of a list about to open before it shows, and may refill it then.
+TEST_F(QtWindowTest, OpeningAListIsReportedFirstSoItsItemsCanChange) {
+    window.AddString(IDC_PORT, "COM3 (gone)");
+    window.SetCurSel(IDC_PORT, 0);
+    events.onDropDown = [&](int id) {
+        window.ResetContent(id);
+        window.AddString(id, "COM7 (new)");
+        window.SetCurSel(id, 0);
+    };
+    auto* port = Widget<QComboBox>(IDC_PORT);
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(events.dropDowns, std::vector<int>{IDC_PORT});
+    EXPECT_TRUE(port->view()->isVisible());
+    EXPECT_EQ(port->view()->model()->rowCount(), 1);
+    EXPECT_EQ(window.GetText(IDC_PORT), "COM7 (new)");
+    EXPECT_TRUE(events.selections.empty()) << "a refill is no choice of the operator's";
+    port->hidePopup();
 }
 
 TEST_F(QtWindowTest, LimitsHoldForTypingAndPasting) {

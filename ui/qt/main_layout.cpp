@@ -7,12 +7,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "ui/main_template.h"
 #include "ui/qt/crlf_text_edit.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/drop_down_list.h"
 #include "ui/resource.h"
 
 namespace orvante::ui::qt {
@@ -100,7 +103,7 @@ public:
     }
 
     QComboBox* Combo(QWidget* parent, int id, Dlu r, const QStringList& items) {
-        auto* combo = MakeChild<QComboBox>(parent);
+        auto* combo = MakeChild<DropDownList>(parent);
         combo->setEditable(false);
         combo->setMaxVisibleItems(16);
         combo->addItems(items);
@@ -366,17 +369,28 @@ void BuildIoGroup(LayoutBuilder& b) {
     for (QWidget* widget : made) widget->hide();
 }
 
+constexpr Dlu kLogRect = {0, 369, kDialogWidth, 54};
+constexpr std::array<std::pair<int, Dlu>, 3> kStatusFields{{
+    {IDC_LOCAL_ADDR, {2, 430, 120, 12}},
+    {IDC_STATUS, {126, 430, 200, 12}},
+    {IDC_STATUS_SPARE, {330, 430, 78, 12}},
+}};
+
 void BuildLogAndStatus(LayoutBuilder& b, QDialog& dialog) {
-    b.MultiLineEdit(&dialog, IDC_LOG, {0, 369, kDialogWidth, 54}, QStringLiteral("日志"));
-    b.Static(&dialog, IDC_LOCAL_ADDR, QStringLiteral("本机地址："), {2, 430, 120, 12}, true);
-    b.Static(&dialog, IDC_STATUS, QStringLiteral("运行状态："), {126, 430, 200, 12}, true);
-    b.Static(&dialog, IDC_STATUS_SPARE, QString(), {330, 430, 78, 12}, true);
+    b.MultiLineEdit(&dialog, IDC_LOG, kLogRect, QStringLiteral("日志"));
+    const std::array<QString, 3> texts{QStringLiteral("本机地址："), QStringLiteral("运行状态："),
+                                       QString()};
+    for (std::size_t i = 0; i < kStatusFields.size(); ++i) {
+        b.Static(&dialog, kStatusFields[i].first, texts[i], kStatusFields[i].second, true);
+    }
 }
 
 }  // namespace
 
 std::unordered_map<int, QWidget*> BuildMainLayout(QDialog& dialog) {
-    dialog.setFixedSize(DluToPixels(kDialogWidth), DluToPixels(kDialogHeight));
+    const QSize designSize(DluToPixels(kDialogWidth), DluToPixels(kDialogHeight));
+    dialog.setMinimumSize(designSize);
+    dialog.resize(designSize);
     LayoutBuilder builder(dialog);
     BuildConfigGroup(builder);
     BuildLearnGroup(builder);
@@ -387,6 +401,19 @@ std::unordered_map<int, QWidget*> BuildMainLayout(QDialog& dialog) {
     BuildTimedTaskGroup(builder);
     BuildLogAndStatus(builder, dialog);
     return builder.TakeControls();
+}
+
+void FitLogToWindow(const std::unordered_map<int, QWidget*>& controls, QSize size) {
+    const int extraWidth = std::max(0, size.width() - DluToPixels(kDialogWidth));
+    const int extraHeight = std::max(0, size.height() - DluToPixels(kDialogHeight));
+    if (const auto log = controls.find(IDC_LOG); log != controls.end()) {
+        log->second->setGeometry(DluToPixels(kLogRect).adjusted(0, 0, extraWidth, extraHeight));
+    }
+    for (const auto& [id, rect] : kStatusFields) {
+        if (const auto field = controls.find(id); field != controls.end()) {
+            field->second->setGeometry(DluToPixels(rect).translated(0, extraHeight));
+        }
+    }
 }
 
 }  // namespace orvante::ui::qt

@@ -14,4 +14,9 @@ inline constexpr char kSortedListProperty[] = "orvanteSortedList";
 // description. The widgets belong to the dialog.
 std::unordered_map<int, QWidget*> BuildMainLayout(QDialog& dialog);
 
+// Places the log and the status fields below it for a window of `size`: whatever the
+// window has beyond its design size, the smallest it can be, goes to the log, and the
+// status fields keep their distance to the bottom edge. The rest stays where it is.
+void FitLogToWindow(const std::unordered_map<int, QWidget*>& controls, QSize size);
+
 }  // namespace orvante::ui::qt

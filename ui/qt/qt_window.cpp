@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QResizeEvent>
+#include <QShortcut>
 #include <QStyle>
 #include <algorithm>
 #include <future>
@@ -18,6 +20,8 @@
 
 #include "ui/qt/about_box.h"
 #include "ui/qt/crlf_text_edit.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/drop_down_list.h"
 #include "ui/qt/main_layout.h"
 #include "ui/qt/qt_icons.h"
 #include "ui/qt/standard_dialogs.h"
@@ -61,6 +65,11 @@ QtWindow::QtWindow(QWidget* parent)
     setFont(DialogFont());
     controls_ = BuildMainLayout(*this);
     ConnectNotifications();
+    // F1 asks for help wherever the focus is in the window.
+    auto* help = MakeChild<QShortcut>(this, QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] {
+        if (events_) events_->OnHelp();
+    });
 
     queue_.BindToCurrentThread();
     // Other threads queue work; the event loop drains it. The call is queued to this
@@ -88,6 +97,11 @@ void QtWindow::ConnectNotifications() {
             connect(combo, &QComboBox::activated, this, [this, id = id] {
                 if (events_) events_->OnSelectionChanged(id);
             });
+            if (auto* list = dynamic_cast<DropDownList*>(combo)) {
+                list->SetAboutToOpen([this, id = id] {
+                    if (events_) events_->OnDropDown(id);
+                });
+            }
         }
     }
 }
@@ -431,6 +445,11 @@ void QtWindow::closeEvent(QCloseEvent* event) {
     // The close box and Alt+F4 ask the logic; the window goes only by EndDialog.
     event->ignore();
     if (events_) events_->OnCancel();
+}
+
+void QtWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FitLogToWindow(controls_, event->size());
 }
 
 void QtWindow::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,0 +1,93 @@
+#include "ui/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <sstream>
+#include <string_view>
+
+namespace orvante::ui {
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+// A COM number of the port list, 1 to 99999, in decimal digits.
+std::string CheckPortNumber(std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 5 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits && std::stoi(text) > 0) return {};
+    return "expected a port number from 1 to 99999, got '" + text + "'";
+}
+
+std::string_view Value(const char* text) {
+    return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
+}  // namespace
+
+ConsoleCommandLine ParseConsoleCommandLine(int argc, const char* const* argv) {
+    CLI::App app(
+        "Orvante: the console of an infrared learning and transmitting module on a serial\n"
+        "port. Without a module at hand, start the virtual module first (orvante-sim, see\n"
+        "orvante-sim --help) and pick its port, or start both with scripts/start.",
+        "orvante");
+    app.set_version_flag("--version", "orvante " ORVANTE_VERSION);
+    int port = 0;
+    app.add_option("--port", port, "select COM<N> in the port list at start")
+        ->type_name("N")
+        ->check(CLI::Validator(CheckPortNumber, "", "port number"));
+    app.footer(
+        "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs it\n"
+        "without one. Exit status: 0, 1 when there is no display, 2 for a bad command line.");
+
+    ConsoleCommandLine result;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int code = app.exit(e, out, err);
+        result.exitCode = code == 0 ? 0 : kExitUsage;
+        result.output = out.str();
+        result.error = err.str();
+        return result;
+    }
+    if (app.count("--port") > 0) result.port = port;
+    return result;
+}
+
+std::optional<std::string> MissingDisplay(const EnvironmentLookup& environment) {
+    const bool x11 = !Value(environment("DISPLAY")).empty();
+    const bool wayland = !Value(environment("WAYLAND_DISPLAY")).empty();
+    const std::string_view platforms = Value(environment("QT_QPA_PLATFORM"));
+    bool usable = platforms.empty() && (x11 || wayland);
+    // Qt tries the platforms listed, in order, each with its options after a colon.
+    for (std::string_view rest = platforms; !usable && !rest.empty();) {
+        const std::string_view entry = rest.substr(0, rest.find(';'));
+        rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
+        const std::string_view name = entry.substr(0, entry.find(':'));
+        if (name == "xcb") {
+            usable = x11;
+        } else if (name.starts_with("wayland")) {
+            usable = wayland;
+        } else {
+            usable = !name.empty();  // offscreen, vnc, eglfs, ...: Qt judges those itself
+        }
+    }
+    if (usable) return std::nullopt;
+    return "no display to open the window on: start orvante in a desktop session, or set "
+           "DISPLAY (X11) or WAYLAND_DISPLAY";
+}
+
+std::string PortNotListedMessage(int port, const serial::DeviceMap& ports) {
+    if (ports.contains(port)) return {};
+    std::string listed;
+    for (const auto& [number, entry] : ports) {
+        listed += (listed.empty() ? "" : ", ") + serial::PortItemText(number, entry);
+    }
+    return "there is no port COM" + std::to_string(port) + " (" +
+           (listed.empty() ? "no ports found" : "ports: " + listed) +
+           "); the first port is selected instead";
+}
+
+}  // namespace orvante::ui
