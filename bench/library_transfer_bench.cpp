@@ -221,17 +221,23 @@ void BM_Console(benchmark::State& state) {
     }
 }
 
-// Arguments: baud (0: unpaced), then 0 export or 1 import.
-void Transfers(benchmark::internal::Benchmark* bench) {
-    bench->ArgNames({"baud", "import"});
+// For every rate (0: unpaced) and direction, the minimal client and then the console,
+// one after the other, so that both meet the machine in the same state.
+void RegisterTransfers() {
     for (const int baud : {9600, 115200, 230400, 0}) {
-        for (const int import : {0, 1}) bench->Args({baud, import});
+        for (const int import : {0, 1}) {
+            for (const auto& [name, run] : {std::pair{"MinimalClient", &BM_MinimalClient},
+                                            std::pair{"Console", &BM_Console}}) {
+                benchmark::RegisterBenchmark(name, run)
+                    ->ArgNames({"baud", "import"})
+                    ->Args({baud, import})
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
     }
-    bench->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 }
-
-BENCHMARK(BM_MinimalClient)->Apply(Transfers);
-BENCHMARK(BM_Console)->Apply(Transfers);
 
 }  // namespace
 }  // namespace orvante::bench
@@ -240,6 +246,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     orvante::ui::qt::ApplyClassicLook(app);
+    orvante::bench::RegisterTransfers();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -112,7 +112,6 @@ LockStepResult MinimalExport(const std::string& ttyPath, std::uint16_t source) {
         if (!reply) return result;
         const auto data = protocol::FrameView(*reply).Payload();
         if (data.size() < 3 || data.size() - 3 < data[2]) return result;
-        result.image.insert(result.image.end(), data.begin() + 3, data.begin() + 3 + data[2]);
         if (data[2] < kBlockSize) break;
     }
     result.wall = Clock::now() - start;
@@ -141,7 +140,6 @@ LockStepResult MinimalImport(const std::string& ttyPath, std::uint16_t source,
         if (n < kBlockSize) break;
     }
     result.wall = Clock::now() - start;
-    result.image = image;
     result.ok = true;
     return result;
 }

@@ -14,7 +14,6 @@ struct LockStepResult {
     std::chrono::nanoseconds wall{0};
     std::uint64_t lineBytes = 0;  // request and reply bytes, both ways
     std::uint64_t blocks = 0;
-    std::vector<std::uint8_t> image;  // what an export read, or what an import wrote
     bool ok = false;
 };
 

@@ -63,6 +63,7 @@ bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char
         // A new port starts with nothing pending: frames queued for the old one are dropped.
         std::lock_guard queueLock(m_csQueue);
         m_queuedFrames.clear();
+        m_bMonitorWriting = false;
     }
     m_writing.clear();
     m_writeOffset = 0;
@@ -181,9 +182,32 @@ void CSerialChannel::QueueSend(const std::uint8_t* bytes, std::size_t length) {
     }
     {
         std::lock_guard lock(m_csQueue);
+        if (WriteAtOnce(bytes, length)) return;
         m_queuedFrames.emplace_back(bytes, bytes + length);
     }
     m_sendEvent.Set();
+}
+
+// With nothing queued or being written, a monitored port takes the frame from the
+// sending thread at once: handing it to the monitor costs a thread wake-up, which a
+// lock-step transfer would pay once per block. What the line does not take at once
+// (a full driver queue), and any failure, goes to the monitor as usual, which finishes
+// the write or reports the failure in order. The port's lock is only tried: OpenPort
+// takes it before the queue's, and a wait here could deadlock with it.
+bool CSerialChannel::WriteAtOnce(const std::uint8_t* bytes, std::size_t length) {
+    if (!m_queuedFrames.empty() || m_bMonitorWriting || !m_bMonitorRunning || m_bStopRequested) {
+        return false;
+    }
+    std::unique_lock port(m_csPort, std::try_to_lock);
+    if (!port.owns_lock() || !m_port.IsOpen()) return false;
+    SysError error;
+    const ssize_t written = m_port.Write(bytes, length, &error);
+    if (written <= 0) return false;
+    if (static_cast<std::size_t>(written) < length) {
+        m_queuedFrames.emplace_back(bytes + written, bytes + length);
+        m_sendEvent.Set();
+    }
+    return true;
 }
 
 void CSerialChannel::ShowPortError(const std::string& callName, const SysError& error) {
@@ -304,6 +328,7 @@ CSerialChannel::Step CSerialChannel::OnSendRequest() {
             m_writing.push_back(std::move(m_queuedFrames.front()));
             m_queuedFrames.pop_front();
         }
+        m_bMonitorWriting = !m_writing.empty();
     }
     return WritePending();
 }
@@ -335,6 +360,10 @@ CSerialChannel::Step CSerialChannel::WritePending() {
             m_writeOffset = 0;
         }
     }
+    if (m_writing.empty()) {
+        std::lock_guard lock(m_csQueue);
+        m_bMonitorWriting = false;
+    }
     return Step::kGoOn;
 }
 
@@ -345,6 +374,10 @@ void CSerialChannel::CloseOnStop() {
     }
     m_writing.clear();
     m_writeOffset = 0;
+    {
+        std::lock_guard lock(m_csQueue);
+        m_bMonitorWriting = false;
+    }
     m_run->delivering = false;
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
@@ -360,6 +393,7 @@ void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysErr
     {
         std::lock_guard lock(m_csQueue);
         m_queuedFrames.clear();
+        m_bMonitorWriting = false;
     }
     // Reported once, after the port is closed, so that nothing more is queued on it;
     // then the owner learns that its line is gone.

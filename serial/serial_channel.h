@@ -99,6 +99,8 @@ private:
     void ClosePort();
 
     void RequestStop();
+    // QueueSend's shortcut; false when the frame must go through the monitor.
+    bool WriteAtOnce(const std::uint8_t* bytes, std::size_t length);
 
     // What the window thread checks before it handles something a monitor handed over:
     // shared with those deliveries, since they may run after the monitor, or the
@@ -125,11 +127,12 @@ private:
     EventFd m_sendEvent;
     std::atomic<bool> m_bStopRequested{false};
 
-    std::mutex m_csQueue;  //!< Protects m_queuedFrames
+    std::mutex m_csQueue;  //!< Protects m_queuedFrames and m_bMonitorWriting
     std::deque<std::vector<std::uint8_t>> m_queuedFrames;
 
     // Monitor-thread state: the frame being written and how much of it has gone.
     std::deque<std::vector<std::uint8_t>> m_writing;
+    bool m_bMonitorWriting = false;  // m_writing holds frames: nobody else may write
     std::size_t m_writeOffset = 0;
     InputGathering m_gathering;  // when to read what has arrived
 
