@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 
 #include "serial/port_list.h"
@@ -14,16 +15,6 @@ namespace {
 // Received bytes handed to the window in one delivery at most; the window still
 // handles them one message at a time.
 constexpr std::size_t kReadChunk = 4096;
-
-// Each delivery wakes the window thread, and a fast line hands over a few bytes at a
-// time (a UART's FIFO). Port events closer together than kStreamGap count as a stream:
-// the monitor then lets bytes gather for kGatherTime before it reads them, so that a
-// 230400-baud stream costs a few hundred deliveries a second instead of thousands. A
-// lone reply, and a queue that is already well filled, are read at once.
-constexpr auto kStreamGap = std::chrono::milliseconds(5);
-constexpr auto kGatherTime = std::chrono::milliseconds(4);
-// With this much already waiting, reading at once costs little per byte.
-constexpr std::size_t kEnoughToRead = 512;
 
 }  // namespace
 
@@ -72,6 +63,7 @@ bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char
         // A new port starts with nothing pending: frames queued for the old one are dropped.
         std::lock_guard queueLock(m_csQueue);
         m_queuedFrames.clear();
+        m_bMonitorWriting = false;
     }
     m_writing.clear();
     m_writeOffset = 0;
@@ -104,6 +96,7 @@ bool CSerialChannel::ConfigurePort(const std::string& definition) {
         return false;
     }
     m_lineState = *parsed;
+    m_gathering = InputGathering(InputGathering::ByteTime(m_lineState));
     if (!m_port.SetState(MakeRawTermios(current, m_lineState), &error)) {
         ShowPortError("SetCommState()", error);
         return false;
@@ -189,9 +182,32 @@ void CSerialChannel::QueueSend(const std::uint8_t* bytes, std::size_t length) {
     }
     {
         std::lock_guard lock(m_csQueue);
+        if (WriteAtOnce(bytes, length)) return;
         m_queuedFrames.emplace_back(bytes, bytes + length);
     }
     m_sendEvent.Set();
+}
+
+// With nothing queued or being written, a monitored port takes the frame from the
+// sending thread at once: handing it to the monitor costs a thread wake-up, which a
+// lock-step transfer would pay once per block. What the line does not take at once
+// (a full driver queue), and any failure, goes to the monitor as usual, which finishes
+// the write or reports the failure in order. The port's lock is only tried: OpenPort
+// takes it before the queue's, and a wait here could deadlock with it.
+bool CSerialChannel::WriteAtOnce(const std::uint8_t* bytes, std::size_t length) {
+    if (!m_queuedFrames.empty() || m_bMonitorWriting || !m_bMonitorRunning || m_bStopRequested) {
+        return false;
+    }
+    std::unique_lock port(m_csPort, std::try_to_lock);
+    if (!port.owns_lock() || !m_port.IsOpen()) return false;
+    SysError error;
+    const ssize_t written = m_port.Write(bytes, length, &error);
+    if (written <= 0) return false;
+    if (static_cast<std::size_t>(written) < length) {
+        m_queuedFrames.emplace_back(bytes + written, bytes + length);
+        m_sendEvent.Set();
+    }
+    return true;
 }
 
 void CSerialChannel::ShowPortError(const std::string& callName, const SysError& error) {
@@ -231,12 +247,7 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
     }
     if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) return Step::kGoOn;
 
-    const auto now = std::chrono::steady_clock::now();
-    if (revents == POLLIN && now - m_lastPortEvent < kStreamGap &&
-        m_port.InputCount() < kEnoughToRead) {
-        LetBytesGather();
-    }
-    m_lastPortEvent = std::chrono::steady_clock::now();
+    if (revents == POLLIN) LetBytesGather();
 
     std::vector<SerialMessage> messages;
     SysError error;
@@ -258,9 +269,15 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
 }
 
 void CSerialChannel::LetBytesGather() {
-    // A stop request ends the wait at once.
-    pollfd stop{m_stopEvent.Fd(), POLLIN, 0};
-    poll(&stop, 1, static_cast<int>(kGatherTime.count()));
+    using Clock = std::chrono::steady_clock;
+    for (auto wait = m_gathering.Decide(Clock::now(), m_port.InputCount()); wait;
+         wait = m_gathering.Decide(Clock::now(), m_port.InputCount())) {
+        // A stop request ends the wait at once.
+        pollfd stop{m_stopEvent.Fd(), POLLIN, 0};
+        const timespec timeout{static_cast<time_t>(wait->count() / 1'000'000'000),
+                               static_cast<long>(wait->count() % 1'000'000'000)};
+        if (ppoll(&stop, 1, &timeout, nullptr) != 0) return;
+    }
 }
 
 bool CSerialChannel::DrainInput(std::vector<SerialMessage>& messages, SysError* error) {
@@ -311,6 +328,7 @@ CSerialChannel::Step CSerialChannel::OnSendRequest() {
             m_writing.push_back(std::move(m_queuedFrames.front()));
             m_queuedFrames.pop_front();
         }
+        m_bMonitorWriting = !m_writing.empty();
     }
     return WritePending();
 }
@@ -342,6 +360,10 @@ CSerialChannel::Step CSerialChannel::WritePending() {
             m_writeOffset = 0;
         }
     }
+    if (m_writing.empty()) {
+        std::lock_guard lock(m_csQueue);
+        m_bMonitorWriting = false;
+    }
     return Step::kGoOn;
 }
 
@@ -352,6 +374,10 @@ void CSerialChannel::CloseOnStop() {
     }
     m_writing.clear();
     m_writeOffset = 0;
+    {
+        std::lock_guard lock(m_csQueue);
+        m_bMonitorWriting = false;
+    }
     m_run->delivering = false;
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
@@ -367,6 +393,7 @@ void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysErr
     {
         std::lock_guard lock(m_csQueue);
         m_queuedFrames.clear();
+        m_bMonitorWriting = false;
     }
     // Reported once, after the port is closed, so that nothing more is queued on it;
     // then the owner learns that its line is gone.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "serial/event_fd.h"
+#include "serial/input_gathering.h"
 #include "serial/line_settings.h"
 #include "serial/port_device.h"
 #include "serial/serial_owner.h"
@@ -98,6 +99,8 @@ private:
     void ClosePort();
 
     void RequestStop();
+    // QueueSend's shortcut; false when the frame must go through the monitor.
+    bool WriteAtOnce(const std::uint8_t* bytes, std::size_t length);
 
     // What the window thread checks before it handles something a monitor handed over:
     // shared with those deliveries, since they may run after the monitor, or the
@@ -124,13 +127,14 @@ private:
     EventFd m_sendEvent;
     std::atomic<bool> m_bStopRequested{false};
 
-    std::mutex m_csQueue;  //!< Protects m_queuedFrames
+    std::mutex m_csQueue;  //!< Protects m_queuedFrames and m_bMonitorWriting
     std::deque<std::vector<std::uint8_t>> m_queuedFrames;
 
     // Monitor-thread state: the frame being written and how much of it has gone.
     std::deque<std::vector<std::uint8_t>> m_writing;
+    bool m_bMonitorWriting = false;  // m_writing holds frames: nobody else may write
     std::size_t m_writeOffset = 0;
-    std::chrono::steady_clock::time_point m_lastPortEvent;
+    InputGathering m_gathering;  // when to read what has arrived
 
     std::thread m_monitorThread;
     std::atomic<bool> m_bMonitorRunning{false};

@@ -1,10 +1,10 @@
 #include "sim/line_server.h"
 
 #include <poll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace orvante::sim {
@@ -12,7 +12,6 @@ namespace orvante::sim {
 namespace {
 
 constexpr std::size_t kReadChunk = 4096;
-constexpr int kMaxPollTimeoutMs = INT_MAX;
 
 std::string HexBytes(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -65,22 +64,51 @@ void LineServer::Inspect(const std::function<void(const VirtualModule&)>& look) 
     look(module_);
 }
 
+LineServer::DueTimer::DueTimer()
+    : fd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {}
+
+LineServer::DueTimer::~DueTimer() {
+    if (fd_ >= 0) close(fd_);
+}
+
+void LineServer::DueTimer::Arm(std::optional<TimePoint> due) {
+    // The steady clock is CLOCK_MONOTONIC, so its time points are the timer's absolute times.
+    itimerspec when{};
+    if (due) {
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count();
+        // A zero time would disarm the timer: a due time that far back is simply due.
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
+    }
+    timerfd_settime(fd_, TFD_TIMER_ABSTIME, &when, nullptr);
+}
+
+void LineServer::DueTimer::Acknowledge() {
+    std::uint64_t expirations;
+    [[maybe_unused]] ssize_t n = read(fd_, &expirations, sizeof expirations);
+}
+
 LineServer::End LineServer::Run(int stopFd) {
     for (;;) {
+        ArmForNextDue();
         const bool writing = outputWritten_ < output_.size();
-        pollfd fds[3] = {
+        pollfd fds[4] = {
             {stopFd, POLLIN, 0},
             {wake_.Fd(), POLLIN, 0},
+            {dueTimer_.Fd(), POLLIN, 0},
             {lineFd_, static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0},
         };
-        if (poll(fds, 3, PollTimeoutMs()) < 0) {
+        if (poll(fds, 4, -1) < 0) {
             if (errno == EINTR) continue;
             return Lost(std::string("poll: ") + std::strerror(errno));
         }
         ++pollWakeups_;
         if (fds[0].revents != 0) return End::kStopped;
         if (fds[1].revents & POLLIN) wake_.Reset();
-        const short line = fds[2].revents;
+        if (fds[2].revents & POLLIN) dueTimer_.Acknowledge();
+        const short line = fds[3].revents;
         if (line & POLLIN) {
             if (!ReadLine()) return End::kLineLost;
         } else if (line & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -91,18 +119,13 @@ LineServer::End LineServer::Run(int stopFd) {
     }
 }
 
-// Up to the next due output, rounded up to whole milliseconds; -1 when nothing is due.
-int LineServer::PollTimeoutMs() {
+void LineServer::ArmForNextDue() {
     std::optional<TimePoint> next;
     {
         std::lock_guard lock(mutex_);
         next = module_.NextDue();
     }
-    if (!next) return -1;
-    const auto left = *next - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > kMaxPollTimeoutMs ? kMaxPollTimeoutMs : static_cast<int>(ms);
+    dueTimer_.Arm(next);
 }
 
 // Reads everything waiting. False when the line failed (a pty master reads EIO once its

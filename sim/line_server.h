@@ -30,7 +30,8 @@ public:
 
     // Serves until `stopFd` becomes readable (kStopped) or the line fails for good
     // (kLineLost, with LostReason). Sleeps in poll until input, output room or the next
-    // due output; never spins.
+    // due output (a timer to the nanosecond, so paced output keeps the line's timing);
+    // never spins.
     End Run(int stopFd);
     const std::string& LostReason() const { return lostReason_; }
 
@@ -45,7 +46,23 @@ public:
     std::uint64_t PollWakeups() const { return pollWakeups_.load(); }
 
 private:
-    int PollTimeoutMs();
+    // A timer that wakes poll when the model's next output is due.
+    class DueTimer {
+    public:
+        DueTimer();
+        ~DueTimer();
+        DueTimer(const DueTimer&) = delete;
+        DueTimer& operator=(const DueTimer&) = delete;
+        int Fd() const { return fd_; }
+        // Fires at `due` (at once when it has passed); nothing: never.
+        void Arm(std::optional<TimePoint> due);
+        void Acknowledge();
+
+    private:
+        int fd_;
+    };
+
+    void ArmForNextDue();
     bool ReadLine();
     void CollectDue();
     bool FlushOutput();
@@ -54,7 +71,8 @@ private:
     VirtualModule& module_;
     std::mutex mutex_;  //!< Protects module_, which is not thread-safe
     const int lineFd_;
-    serial::EventFd wake_;              // set by WithModule so that Run recomputes its timeout
+    serial::EventFd wake_;  // set by WithModule so that Run rearms its timer
+    DueTimer dueTimer_;
     std::vector<std::uint8_t> output_;  // due bytes not yet written
     std::size_t outputWritten_ = 0;     // of output_
     std::string lostReason_;

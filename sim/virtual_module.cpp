@@ -62,10 +62,15 @@ std::optional<std::size_t> VirtualModule::LearnedPulses(int slot) const {
 
 void VirtualModule::Receive(std::span<const std::uint8_t> bytes, TimePoint now) {
     Advance(now);
+    // On a paced line the bytes follow each other across it, behind any still crossing; a
+    // request is complete, and its answer starts, once its last byte is in.
+    const TimePoint lineStart = std::max(now, inputFreeAt_);
+    std::size_t crossed = 0;
     for (std::uint8_t byte : bytes) {
+        inputFreeAt_ = lineStart + LineTimeOf(++crossed);
         switch (receiver_.Feed(byte)) {
             case proto::FrameReceiver::Result::kFrame:
-                OnFrame(receiver_.Frame(), now);
+                OnFrame(receiver_.Frame(), inputFreeAt_);
                 Advance(now);  // a learn without delay completes before the next request
                 break;
             case proto::FrameReceiver::Result::kBadLength:
@@ -327,13 +332,21 @@ std::chrono::nanoseconds VirtualModule::LineTimeOf(std::size_t count) const {
                                     kNanosecondsPerByteAtOneBaud / faults_.baud);
 }
 
+std::size_t VirtualModule::HandoverAfter(std::size_t taken, std::size_t size) const {
+    if (faults_.baud <= 0) return size;
+    return std::min((taken / kUartFifoSize + 1) * kUartFifoSize, size);
+}
+
 std::vector<Outgoing> VirtualModule::TakeDue(TimePoint now) {
     Advance(now);
     std::vector<Outgoing> due;
     while (!line_.empty()) {
         LinePiece& piece = line_.front();
+        const std::size_t size = piece.bytes.size();
         std::size_t sent = piece.taken;
-        while (sent < piece.bytes.size() && piece.start + LineTimeOf(sent + 1) <= now) ++sent;
+        while (sent < size && piece.start + LineTimeOf(HandoverAfter(sent, size)) <= now) {
+            sent = HandoverAfter(sent, size);
+        }
         if (sent > piece.taken) {
             const auto first = piece.bytes.begin();
             due.push_back(Outgoing{piece.start + LineTimeOf(sent),
@@ -341,7 +354,7 @@ std::vector<Outgoing> VirtualModule::TakeDue(TimePoint now) {
                                     first + static_cast<std::ptrdiff_t>(sent)}});
             piece.taken = sent;
         }
-        if (piece.taken < piece.bytes.size()) break;
+        if (piece.taken < size) break;
         line_.pop_front();
     }
     return due;
@@ -356,7 +369,7 @@ std::optional<TimePoint> VirtualModule::NextDue() const {
     if (!queued_.empty()) consider(queued_.front().readyAt);
     if (!line_.empty()) {
         const LinePiece& piece = line_.front();
-        consider(piece.start + LineTimeOf(piece.taken + 1));
+        consider(piece.start + LineTimeOf(HandoverAfter(piece.taken, piece.bytes.size())));
     }
     return next;
 }

@@ -60,11 +60,17 @@ struct Faults {
     int repeat = 0;            // extra copies of every reply
     bool staleExport = false;  // every other export reply comes after a stale copy of
                                // the export reply before it
-    int baud = 0;              // pace the output at 10 bits a byte; 0: unpaced
+    // Time the line as a UART at this rate would, 10 bits a byte, both ways: a request is
+    // complete when its last byte has crossed, and a reply reaches the other side in
+    // FIFO-sized pieces, each when its last byte has crossed. 0: no line time at all.
+    int baud = 0;
 };
 
+// Bytes a UART hands over at once: its receive FIFO.
+inline constexpr std::size_t kUartFifoSize = 16;
+
 // Bytes for the line and the time by which they have been sent (for a paced line, when
-// their last bit has left).
+// their last bit has crossed).
 struct Outgoing {
     TimePoint due;
     std::vector<std::uint8_t> bytes;
@@ -86,10 +92,10 @@ class VirtualModule {
 public:
     explicit VirtualModule(const ModuleConfig& config = {});
 
-    // The line. Receive takes bytes as they arrived at `now`; TakeDue hands out what is
-    // due by `now`, in line order; NextDue is the earliest time at which something may
-    // be due (TakeDue may then still give nothing, while a paced byte is on its way).
-    // Times passed in are expected not to go backwards.
+    // The line. Receive takes bytes as they were handed to the line at `now` (on a paced
+    // line they then still have to cross it); TakeDue hands out what is due by `now`, in
+    // line order; NextDue is when the next piece is due. Times passed in are expected not
+    // to go backwards.
     void Receive(std::span<const std::uint8_t> bytes, TimePoint now);
     std::vector<Outgoing> TakeDue(TimePoint now);
     std::optional<TimePoint> NextDue() const;
@@ -167,6 +173,9 @@ private:
     void PutOnLine(const QueuedReply& reply);
     // Time from a piece's start until `count` of its bytes have been sent.
     std::chrono::nanoseconds LineTimeOf(std::size_t count) const;
+    // Of a piece of `size` bytes with `taken` handed out: how many have been handed out
+    // once the next handover is due. A paced line hands over FIFO-sized pieces.
+    std::size_t HandoverAfter(std::size_t taken, std::size_t size) const;
     void Notify(FrameEvent event, std::span<const std::uint8_t> frame) const;
 
     std::uint16_t address_;
@@ -180,7 +189,8 @@ private:
     protocol::FrameReceiver receiver_;
     std::deque<QueuedReply> queued_;  // by readyAt, equal times in the order made
     std::deque<LinePiece> line_;
-    TimePoint lineFreeAt_{};  // when the last piece on the line has been sent
+    TimePoint lineFreeAt_{};   // when the last piece on the line has been sent
+    TimePoint inputFreeAt_{};  // when the last byte received has crossed the line
 
     Faults faults_;
     std::uint64_t repliesSinceFaultsSet_ = 0;

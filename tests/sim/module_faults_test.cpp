@@ -152,25 +152,51 @@ TEST(ModuleFaults, SendsEveryOtherExportBlockAfterAStaleCopyOfTheOneBefore) {
     }
 }
 
-TEST(ModuleFaults, PacesTheOutputAtTheBaudRate) {
+// Line time of `bytes` at `baud`, 10 bits a byte, as a UART takes it.
+nanoseconds ByteTimes(std::int64_t bytes, int baud) {
+    return nanoseconds(bytes * 10'000'000'000 / baud);
+}
+
+TEST(ModuleFaults, PacesRequestAndReplyAsAUartWouldAtEachRate) {
+    // An export request (12 bytes) handed to the line at t0: the module has it once its
+    // last byte has crossed, and its 62-byte reply arrives in FIFO pieces of 16, each
+    // when its last byte is in: after 12 + 16, 12 + 32, 12 + 48 and 12 + 62 byte times.
+    const Bytes request = Request(49, {0, 0, 50});
+    for (const int baud : {9600, 115200, 230400}) {
+        SCOPED_TRACE(baud);
+        Faults faults;
+        faults.baud = baud;
+        VirtualModule module = WithFaults(faults);
+        module.Receive(request, t0);
+        Bytes reply;
+        for (const std::int64_t end : {28, 44, 60, 74}) {
+            const TimePoint due = t0 + ByteTimes(12, baud) + ByteTimes(end - 12, baud);
+            EXPECT_TRUE(module.TakeDue(due - nanoseconds(1)).empty());
+            ASSERT_EQ(module.NextDue(), due);
+            const std::vector<Outgoing> piece = module.TakeDue(due);
+            ASSERT_EQ(piece.size(), 1u);
+            EXPECT_EQ(piece[0].due, due);
+            EXPECT_EQ(piece[0].bytes.size(), end == 74 ? 14u : 16u);
+            reply.insert(reply.end(), piece[0].bytes.begin(), piece[0].bytes.end());
+        }
+        EXPECT_EQ(protocol::FrameView(reply).Command(), 50);
+        EXPECT_EQ(reply.size(), 62u);
+        EXPECT_FALSE(module.NextDue().has_value());
+    }
+}
+
+TEST(ModuleFaults, PacesRequestsThatArriveTogetherOneAfterTheOther) {
     Faults faults;
-    faults.baud = 9600;  // a byte every 1041666.67 ns
+    faults.baud = 10000;  // 1 ms a byte
     VirtualModule module = WithFaults(faults);
-    const Bytes reply = HandshakeReply();
-    EXPECT_TRUE(Exchange(module, Repeated(Handshake(), 2)).empty());
-    EXPECT_EQ(module.NextDue(), t0 + nanoseconds(1041666));
-
-    const std::vector<Outgoing> first = module.TakeDue(t0 + milliseconds(5));
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0].bytes, Bytes(reply.begin(), reply.begin() + 4));
-    EXPECT_EQ(first[0].due, t0 + nanoseconds(4166666));
-
-    // 9 bytes take 9.375 ms; the second reply follows without a pause.
-    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(9374999))),
-              Bytes(reply.begin() + 4, reply.begin() + 8));
-    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(9375000))), Bytes{reply.back()});
-    EXPECT_EQ(Concat(module.TakeDue(t0 + nanoseconds(18750000))), reply);
-    EXPECT_FALSE(module.NextDue().has_value());
+    // Two handshakes handed over at once cross the line one after the other (done at 9 and
+    // 18 ms); each 9-byte reply takes 9 ms, the second once the first has been sent.
+    module.Receive(Repeated(Handshake(), 2), t0);
+    const std::vector<Outgoing> replies = module.TakeDue(t0 + milliseconds(100));
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[0].due, t0 + milliseconds(18));
+    EXPECT_EQ(replies[1].due, t0 + milliseconds(27));
+    EXPECT_EQ(Concat(replies), Repeated(HandshakeReply(), 2));
 }
 
 TEST(ModuleFaults, PacesDelayedAndSplitRepliesOneAfterTheOther) {
@@ -183,8 +209,9 @@ TEST(ModuleFaults, PacesDelayedAndSplitRepliesOneAfterTheOther) {
     module.Receive(Handshake(), t0);
     const std::vector<Outgoing> chunks = module.TakeDue(t0 + milliseconds(200));
     ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].due, t0 + milliseconds(105));  // 5 bytes from 100 ms on
-    EXPECT_EQ(chunks[1].due, t0 + milliseconds(112));  // 3 ms gap, then 4 bytes
+    // The request is in at 9 ms; 5 bytes from 109 ms on, a 3 ms gap, then 4 bytes.
+    EXPECT_EQ(chunks[0].due, t0 + milliseconds(114));
+    EXPECT_EQ(chunks[1].due, t0 + milliseconds(121));
 }
 
 TEST(ModuleFaults, TakeEffectFromTheNextReplyWhenChanged) {

@@ -1,10 +1,16 @@
 #include "ui/qt/crlf_text_edit.h"
 
 #include <QTextCursor>
+#include <QTimer>
 
 namespace orvante::ui::qt {
 
 namespace {
+
+// Appends reach the widget at most this often: each insert lays out and paints the
+// widget, which costs far more than an entry's own text, and a transfer logs two
+// entries a block, hundreds a second. No one reads faster than this.
+constexpr std::chrono::milliseconds kAppendInterval{50};
 
 bool IsLineBreak(char16_t c) {
     // What QTextDocument::toPlainText turns into '\n', and the breaks themselves.
@@ -67,7 +73,7 @@ void CrLfTextEdit::Append(const std::string& utf8) {
     pending_ += text;
     if (!flushQueued_) {
         flushQueued_ = true;
-        QMetaObject::invokeMethod(this, &CrLfTextEdit::FlushAppends, Qt::QueuedConnection);
+        QTimer::singleShot(kAppendInterval, this, &CrLfTextEdit::FlushAppends);
     }
 }
 

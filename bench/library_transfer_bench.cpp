@@ -1,0 +1,254 @@
+// Library export and import against the virtual module (orvante-sim, its own process)
+// timed as a real line, reported as wall time over the line's bound: the bytes both ways,
+// 10 bits a byte. Two clients, on the same module in the same run:
+// - the console as an operator uses it: the dialog with its event log in the Qt window
+//   (offscreen), the channel and its monitor, the transfer worker;
+// - a minimal client (raw tty, lock-step, nothing else), which shows what the module and
+//   this machine cost by themselves.
+// The console's cost is its ratio minus the minimal client's. Unpaced, the console's
+// blocks per second and CPU time per block (the module's process is not counted).
+//
+// ORVANTE_BENCH_LIBRARY_BYTES sets the library size (default 65536) for quicker runs.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <utility>
+
+#include "bench/minimal_client.h"
+#include "bench/sim_process.h"
+#include "tests/support/runtime_dir.h"
+#include "ui/console_dlg.h"
+#include "ui/qt/qt_window.h"
+
+namespace orvante::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::uint16_t kConsoleAddress = 0x1234;  // the module's, as after a handshake
+
+std::size_t LibraryBytes() {
+    if (const char* text = std::getenv("ORVANTE_BENCH_LIBRARY_BYTES")) {
+        const long value = std::strtol(text, nullptr, 10);
+        if (value > 0 && value <= 65536) return static_cast<std::size_t>(value);
+    }
+    return 65536;
+}
+
+std::vector<std::uint8_t> RandomImage(std::size_t size) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> image(size);
+    for (auto& byte : image) byte = static_cast<std::uint8_t>(random());
+    return image;
+}
+
+// Blocks of 50 and a short last one; every block a request and a reply, 12 bytes each
+// beside the block's own bytes, in either direction.
+std::uint64_t LineBytesOfTransfer(std::size_t libraryBytes) {
+    const std::uint64_t blocks = libraryBytes / 50 + 1;
+    return blocks * 24 + libraryBytes;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A private ports directory with the virtual module in it, paced at `baud` (0: unpaced).
+struct Module {
+    test::PrivateRuntimeDir runtimeDir;
+    SimProcess sim;
+
+    explicit Module(int baud) : sim(Options(baud)) {}
+
+    static std::vector<std::string> Options(int baud) {
+        std::vector<std::string> options{"--library-size", std::to_string(LibraryBytes())};
+        if (baud > 0) options.insert(options.end(), {"--baud", std::to_string(baud)});
+        return options;
+    }
+};
+
+// Runs `act` on the first widget of type W that is shown, once the show has been
+// handled, so that it also answers dialogs run with exec(). It watches show events
+// rather than polling, which would wake the window thread and count as the console's.
+template <class W>
+class WhenShown : public QObject {
+public:
+    explicit WhenShown(std::function<void(W*)> act) : act_(std::move(act)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~WhenShown() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<W*>(watched);
+        if (widget != nullptr && event->type() == QEvent::Show && act_) {
+            QMetaObject::invokeMethod(
+                this, [act = std::exchange(act_, {}), widget] { act(widget); },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    std::function<void(W*)> act_;
+};
+
+// The console on the Qt window, connected to the module, as an operator leaves it.
+class Console {
+public:
+    // The line's rate is chosen in the baud list as an operator would; unpaced, the
+    // highest the list offers.
+    Console(int port, int baud) {
+        dialog_.OnInitDialog();
+        window_.show();
+        Choose(ui::IDC_PORT, QString("COM%1 (").arg(port));
+        Choose(ui::IDC_BAUD, QString::number(baud > 0 ? baud : 230400));
+        qobject_cast<QPushButton*>(window_.Control(ui::IDC_CONNECT))->click();
+        connected_ = RunUntil([this] { return window_.GetText(ui::IDC_STATUS) == "连接成功！"; });
+    }
+    bool IsConnected() const { return connected_; }
+
+    // Clicks export or import, chooses `path`, and returns the time from the chosen file
+    // to the box that reports success; nothing when it fails.
+    std::optional<Clock::duration> Transfer(int button, const QString& path,
+                                            const QString& successText) {
+        Clock::time_point start, end;
+        bool succeeded = false;
+        WhenShown<QFileDialog> choose([&](QFileDialog* d) {
+            d->selectFile(path);
+            start = Clock::now();
+            static_cast<QDialog*>(d)->accept();
+        });
+        WhenShown<QMessageBox> done([&](QMessageBox* box) {
+            if (end == Clock::time_point{}) end = Clock::now();
+            succeeded = box->text() == successText;
+            box->button(QMessageBox::Ok)->click();
+        });
+        qobject_cast<QPushButton*>(window_.Control(button))->click();
+        if (!RunUntil([&] { return end != Clock::time_point{}; }) || !succeeded) return {};
+        RunUntil([&] { return window_.IsControlEnabled(button); });
+        return end - start;
+    }
+
+private:
+    void Choose(int list, const QString& itemStart) {
+        auto* combo = qobject_cast<QComboBox*>(window_.Control(list));
+        const int item = combo->findText(itemStart, Qt::MatchStartsWith);
+        combo->setCurrentIndex(item);
+        emit combo->activated(item);
+    }
+
+    // Runs the event loop until `done` holds; sleeps while nothing happens.
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto deadline = Clock::now() + std::chrono::minutes(10);
+        while (!done()) {
+            if (Clock::now() > deadline) return false;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        return true;
+    }
+
+    ui::qt::QtWindow window_;
+    ui::CConsoleDlg dialog_{window_};
+    bool connected_ = false;
+};
+
+void ReportRatio(benchmark::State& state, Clock::duration wall, std::uint64_t lineBytes, int baud) {
+    state.SetIterationTime(std::chrono::duration<double>(wall).count());
+    if (baud > 0) {
+        const double bound = static_cast<double>(lineBytes) * 10.0 / baud;
+        state.counters["ratio_to_line"] = std::chrono::duration<double>(wall).count() / bound;
+    }
+}
+
+// ---- the minimal client ----
+
+void BM_MinimalClient(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const bool isImport = state.range(1) != 0;
+    Module module(baud);
+    if (!module.sim.IsReady()) return state.SkipWithError("the virtual module did not start");
+    const std::vector<std::uint8_t> image = RandomImage(LibraryBytes());
+    for (auto _ : state) {
+        const LockStepResult result =
+            isImport ? MinimalImport(module.sim.TtyPath(), kConsoleAddress, image)
+                     : MinimalExport(module.sim.TtyPath(), kConsoleAddress);
+        if (!result.ok) return state.SkipWithError("the transfer did not complete");
+        ReportRatio(state, result.wall, result.lineBytes, baud);
+        state.counters["blocks"] = static_cast<double>(result.blocks);
+    }
+}
+
+// ---- the console ----
+
+void BM_Console(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const bool isImport = state.range(1) != 0;
+    Module module(baud);
+    if (!module.sim.IsReady()) return state.SkipWithError("the virtual module did not start");
+    QTemporaryDir files;
+    const QString path = files.filePath("library.db");
+    if (isImport) {
+        const std::vector<std::uint8_t> image = RandomImage(LibraryBytes());
+        std::ofstream(path.toStdString(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+    }
+    Console console(module.sim.PortNumber(), baud);
+    if (!console.IsConnected()) return state.SkipWithError("the console did not connect");
+    for (auto _ : state) {
+        const double cpuBefore = ProcessCpuSeconds();
+        const auto wall = isImport ? console.Transfer(ui::IDC_IMPORT_LIBRARY, path, "导入成功！")
+                                   : console.Transfer(ui::IDC_EXPORT_LIBRARY, path, "导出成功！");
+        if (!wall) return state.SkipWithError("the transfer did not complete");
+        const std::uint64_t lineBytes = LineBytesOfTransfer(LibraryBytes());
+        ReportRatio(state, *wall, lineBytes, baud);
+        const double blocks = static_cast<double>(LibraryBytes() / 50 + 1);
+        state.counters["blocks_per_s"] = blocks / std::chrono::duration<double>(*wall).count();
+        state.counters["cpu_us_per_block"] = (ProcessCpuSeconds() - cpuBefore) * 1e6 / blocks;
+    }
+}
+
+// For every rate (0: unpaced) and direction, the minimal client and then the console,
+// one after the other, so that both meet the machine in the same state.
+void RegisterTransfers() {
+    for (const int baud : {9600, 115200, 230400, 0}) {
+        for (const int import : {0, 1}) {
+            for (const auto& [name, run] : {std::pair{"MinimalClient", &BM_MinimalClient},
+                                            std::pair{"Console", &BM_Console}}) {
+                benchmark::RegisterBenchmark(name, run)
+                    ->ArgNames({"baud", "import"})
+                    ->Args({baud, import})
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orvante::bench
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    orvante::ui::qt::ApplyClassicLook(app);
+    orvante::bench::RegisterTransfers();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
