@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "library/library_transfer.h"
 #include "protocol/commands.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/module_frame.h"
@@ -16,7 +17,7 @@ namespace orvante::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::size_t kBlockSize = 50;
+constexpr std::size_t kBlockSize = library::kLibraryBlockSize;
 constexpr int kReplyTimeoutMs = 2000;
 
 // A raw tty held open for the transfer.
@@ -70,10 +71,6 @@ private:
     std::size_t at_ = 0, count_ = 0;
 };
 
-std::vector<std::uint8_t> Le16(std::size_t value) {
-    return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8 & 0xFF)};
-}
-
 // One request, then the reply with `replyCommand`; its bytes count towards the line.
 std::optional<std::vector<std::uint8_t>> Exchange(RawTty& tty, LockStepResult& result,
                                                   const std::vector<std::uint8_t>& request,
@@ -103,12 +100,9 @@ LockStepResult MinimalExport(const std::string& ttyPath, std::uint16_t source) {
     if (!tty.IsOpen()) return result;
     const auto start = Clock::now();
     for (std::size_t offset = 0;; offset += kBlockSize) {
-        std::vector<std::uint8_t> payload = Le16(offset);
-        payload.push_back(kBlockSize);
-        const auto reply = Exchange(tty, result,
-                                    protocol::BuildModuleFrame(source, protocol::kBroadcastAddress,
-                                                               protocol::kCmdExportBlock, payload),
-                                    protocol::kCmdExportBlockReply);
+        const auto reply = Exchange(
+            tty, result, library::BuildExportRequest(source, static_cast<std::uint16_t>(offset)),
+            protocol::kCmdExportBlockReply);
         if (!reply) return result;
         const auto data = protocol::FrameView(*reply).Payload();
         if (data.size() < 3 || data.size() - 3 < data[2]) return result;
@@ -127,13 +121,9 @@ LockStepResult MinimalImport(const std::string& ttyPath, std::uint16_t source,
     const auto start = Clock::now();
     for (std::size_t offset = 0;; offset += kBlockSize) {
         const std::size_t n = std::min(kBlockSize, image.size() - offset);
-        std::vector<std::uint8_t> payload = Le16(offset);
-        payload.push_back(static_cast<std::uint8_t>(n));
-        payload.insert(payload.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
-                       image.begin() + static_cast<std::ptrdiff_t>(offset + n));
+        const auto block = std::span(image).subspan(offset, n);
         if (!Exchange(tty, result,
-                      protocol::BuildModuleFrame(source, protocol::kBroadcastAddress,
-                                                 protocol::kCmdImportBlock, payload),
+                      library::BuildImportBlock(source, static_cast<std::uint16_t>(offset), block),
                       protocol::kCmdImportBlockReply)) {
             return result;
         }

@@ -2,10 +2,10 @@
 // process spends is the console's alone.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
 
 namespace orvante::bench {
 
@@ -14,7 +14,7 @@ public:
     // Starts orvante-sim with `options` in the current XDG_RUNTIME_DIR and waits for its
     // ready line; IsReady() tells whether it came.
     explicit SimProcess(const std::vector<std::string>& options);
-    // Ends it with SIGTERM and waits for it.
+    // Ends it with SIGTERM (it removes its port) and waits for it.
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -24,7 +24,7 @@ public:
     const std::string& TtyPath() const { return ttyPath_; }
 
 private:
-    pid_t pid_ = -1;
+    test::ChildProcess process_;
     int port_ = 0;
     std::string ttyPath_;
 };

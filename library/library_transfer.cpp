@@ -146,10 +146,10 @@ void LibraryTransfer::Join() {
 // ---- replies ---------------------------------------------------------------------
 
 void LibraryTransfer::OnExportReply(std::span<const std::uint8_t> payload) {
-    if (payload.size() < 3) return;
+    if (payload.size() < kExportReplyHeaderSize) return;
     const std::size_t offset = payload[0] | (payload[1] << 8);
     const std::size_t length = payload[2];
-    const std::span<const std::uint8_t> carried = payload.subspan(3);
+    const std::span<const std::uint8_t> carried = payload.subspan(kExportReplyHeaderSize);
     // A length beyond what came would write bytes that never came from the module: the
     // block is left unanswered, so that it is asked for again.
     if (length > carried.size()) return;

@@ -22,6 +22,8 @@
 namespace orvante::library {
 
 inline constexpr std::size_t kLibraryBlockSize = 50;
+// An export reply's payload: offset (16 bits), block length n, then the n bytes.
+inline constexpr std::size_t kExportReplyHeaderSize = 3;
 // Silence after a block request before it goes once more, and after that before the
 // transfer gives up.
 inline constexpr std::chrono::milliseconds kBlockReplyTimeout{2000};

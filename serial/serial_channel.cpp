@@ -63,10 +63,8 @@ bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char
         // A new port starts with nothing pending: frames queued for the old one are dropped.
         std::lock_guard queueLock(m_csQueue);
         m_queuedFrames.clear();
-        m_bMonitorWriting = false;
     }
-    m_writing.clear();
-    m_writeOffset = 0;
+    DropWriting();
     ClosePort();
 
     const std::optional<std::string> path = m_resolver(portNumber);
@@ -360,11 +358,16 @@ CSerialChannel::Step CSerialChannel::WritePending() {
             m_writeOffset = 0;
         }
     }
-    if (m_writing.empty()) {
-        std::lock_guard lock(m_csQueue);
-        m_bMonitorWriting = false;
-    }
+    if (m_writing.empty()) DropWriting();
     return Step::kGoOn;
+}
+
+// No frame is being written any more: a sending thread may write the next one itself.
+void CSerialChannel::DropWriting() {
+    m_writing.clear();
+    m_writeOffset = 0;
+    std::lock_guard lock(m_csQueue);
+    m_bMonitorWriting = false;
 }
 
 void CSerialChannel::CloseOnStop() {
@@ -372,12 +375,7 @@ void CSerialChannel::CloseOnStop() {
         std::lock_guard lock(m_csPort);
         ClosePort();
     }
-    m_writing.clear();
-    m_writeOffset = 0;
-    {
-        std::lock_guard lock(m_csQueue);
-        m_bMonitorWriting = false;
-    }
+    DropWriting();
     m_run->delivering = false;
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
@@ -388,12 +386,10 @@ void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysErr
         std::lock_guard lock(m_csPort);
         ClosePort();
     }
-    m_writing.clear();
-    m_writeOffset = 0;
+    DropWriting();
     {
         std::lock_guard lock(m_csQueue);
         m_queuedFrames.clear();
-        m_bMonitorWriting = false;
     }
     // Reported once, after the port is closed, so that nothing more is queued on it;
     // then the owner learns that its line is gone.

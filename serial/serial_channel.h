@@ -99,6 +99,8 @@ private:
     void ClosePort();
 
     void RequestStop();
+    // Forgets the frames being written (the monitor's, or with no monitor running).
+    void DropWriting();
     // QueueSend's shortcut; false when the frame must go through the monitor.
     bool WriteAtOnce(const std::uint8_t* bytes, std::size_t length);
 

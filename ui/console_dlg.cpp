@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "functions/learn_transmit.h"
+#include "functions/pulse_capacity.h"
+#include "functions/timed_tasks.h"
 #include "protocol/commands.h"
 #include "ui/pending_op.h"
 #include "ui/port_combo.h"
@@ -273,11 +276,16 @@ struct ReplyRoute {
 };
 
 constexpr ReplyRoute kReplyRoutes[] = {
-    {protocol::kCmdConnectReply, 0, true},           {protocol::kCmdSetPulseCapacityReply, 0, true},
-    {protocol::kCmdReadPulseCapacityReply, 3, true}, {protocol::kCmdLearnReply, 5, true},
-    {protocol::kCmdTransmitReply, 3, true},          {protocol::kCmdReadTimedTasksReply, 27, false},
-    {protocol::kCmdSetTimedTasksReply, 0, true},     {protocol::kCmdSendAcCodeReply, 0, false},
-    {protocol::kCmdExportBlockReply, 3, false},      {protocol::kCmdImportBlockReply, 0, false},
+    {protocol::kCmdConnectReply, 0, true},
+    {protocol::kCmdSetPulseCapacityReply, 0, true},
+    {protocol::kCmdReadPulseCapacityReply, functions::kPulseCapacityReplySize, true},
+    {protocol::kCmdLearnReply, functions::kLearnResultSize, true},
+    {protocol::kCmdTransmitReply, functions::kTransmitResultSize, true},
+    {protocol::kCmdReadTimedTasksReply, functions::kTimedTasksSize, false},
+    {protocol::kCmdSetTimedTasksReply, 0, true},
+    {protocol::kCmdSendAcCodeReply, 0, false},
+    {protocol::kCmdExportBlockReply, library::kExportReplyHeaderSize, false},
+    {protocol::kCmdImportBlockReply, 0, false},
 };
 
 const ReplyRoute* FindRoute(std::uint8_t command) {
