@@ -10,6 +10,8 @@
 #include <optional>
 #include <span>
 
+#include "protocol/replies.h"
+
 namespace orvante::functions {
 
 // The slots a learn or transmit may name. The slot edits hold two digits, so 100 can
@@ -25,8 +27,8 @@ using SlotRequest = std::array<std::uint8_t, 2>;
 // The payload of a learn or a transmit request.
 SlotRequest EncodeSlotRequest(std::uint16_t slot);
 
-inline constexpr std::size_t kLearnResultSize = 5;
-inline constexpr std::size_t kTransmitResultSize = 3;
+inline constexpr std::size_t kLearnResultSize = protocol::kLearnReplyMinPayload;
+inline constexpr std::size_t kTransmitResultSize = protocol::kTransmitReplyMinPayload;
 
 struct LearnResult {
     std::uint16_t reportedCount = 0;

@@ -10,6 +10,8 @@
 #include <optional>
 #include <span>
 
+#include "protocol/replies.h"
+
 namespace orvante::functions {
 
 inline constexpr std::int32_t kMinPulseCapacity = 1;
@@ -22,7 +24,7 @@ constexpr bool IsPulseCapacityInRange(std::int32_t capacity) {
 using SetPulseCapacityRequest = std::array<std::uint8_t, 3>;
 SetPulseCapacityRequest EncodeSetPulseCapacity(std::uint16_t capacity);
 
-inline constexpr std::size_t kPulseCapacityReplySize = 3;
+inline constexpr std::size_t kPulseCapacityReplySize = protocol::kPulseCapacityReplyMinPayload;
 // The capacity of a read answer; nothing when the payload is too short for it.
 std::optional<std::uint16_t> DecodePulseCapacity(std::span<const std::uint8_t> payload);
 

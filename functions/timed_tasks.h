@@ -15,6 +15,8 @@
 #include <optional>
 #include <span>
 
+#include "protocol/replies.h"
+
 namespace orvante::functions {
 
 struct TimedTaskRecord {
@@ -30,6 +32,7 @@ struct TimedTaskRecord {
 inline constexpr std::size_t kTimedTaskCount = 3;
 inline constexpr std::size_t kTimedTaskRecordSize = 9;
 inline constexpr std::size_t kTimedTasksSize = kTimedTaskCount * kTimedTaskRecordSize;
+static_assert(kTimedTasksSize == protocol::kTimedTasksReplyMinPayload);
 
 using TimedTasks = std::array<TimedTaskRecord, kTimedTaskCount>;
 using TimedTasksPayload = std::array<std::uint8_t, kTimedTasksSize>;

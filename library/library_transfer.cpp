@@ -98,6 +98,7 @@ bool LibraryTransfer::Start(const TransferJob& job) {
         running_ = true;
         endHanded_ = false;
         op_ = job.op;
+        retries_ = job.retries < 0 ? 0 : job.retries;
         transferOffset_ = 0;
         blocks_.clear();
         awaitingAck_ = acked_ = false;
@@ -275,7 +276,12 @@ template <class AwaitReply>
 LibraryTransfer::Await LibraryTransfer::SendAndAwait(std::span<const std::uint8_t> frame,
                                                      TransferProgress& progress,
                                                      AwaitReply awaitReply) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    int retries = 0;
+    {
+        std::lock_guard lock(mutex_);
+        retries = retries_;
+    }
+    for (int attempt = 0; attempt <= retries; ++attempt) {
         {
             std::lock_guard lock(mutex_);
             if (endAsked_) return Await::kEndAsked;

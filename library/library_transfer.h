@@ -18,14 +18,15 @@
 
 #include "library/library_file.h"
 #include "protocol/commands.h"
+#include "protocol/replies.h"
 
 namespace orvante::library {
 
 inline constexpr std::size_t kLibraryBlockSize = 50;
 // An export reply's payload: offset (16 bits), block length n, then the n bytes.
-inline constexpr std::size_t kExportReplyHeaderSize = 3;
-// Silence after a block request before it goes once more, and after that before the
-// transfer gives up.
+inline constexpr std::size_t kExportReplyHeaderSize = protocol::kExportReplyMinPayload;
+// Silence after a block request before it goes again, and after the last resend before
+// the transfer gives up.
 inline constexpr std::chrono::milliseconds kBlockReplyTimeout{2000};
 
 inline constexpr const char* kSendLogText = "发送";
@@ -37,16 +38,19 @@ inline constexpr const char* kImportSucceededText = "导入成功！";
 inline constexpr const char* kExportSucceededText = "导出成功！";
 
 // What the worker is told: `op` is the request command of the direction
-// (protocol::kCmdExportBlock or kCmdImportBlock), `path` the file chosen.
+// (protocol::kCmdExportBlock or kCmdImportBlock), `path` the file chosen, `retries` how
+// many times a block goes again after a silence before the transfer gives up (the
+// window resends once; a noisy line may want more).
 struct TransferJob {
     std::uint8_t op = protocol::kCmdExportBlock;
     std::string path;
+    int retries = 1;
 };
 
 enum class TransferOutcome {
     kRunning,
     kSucceeded,
-    kTimedOut,   // a block went twice without an answer
+    kTimedOut,   // a block went unanswered after its resends
     kFileError,  // the file could not be opened, read or written
     kTooLarge,   // the library does not fit 16-bit offsets
     kAborted,    // the owner ended it, with a reason
@@ -58,7 +62,7 @@ struct TransferProgress {
     std::size_t bytes = 0;  // library bytes moved and answered so far
     std::size_t total = 0;  // an import's file size; 0 for an export, whose size is unknown
     TransferOutcome outcome = TransferOutcome::kRunning;
-    int resentBlocks = 0;  // blocks that went twice
+    int resentBlocks = 0;  // resends: blocks that went again after a silence
 };
 
 // What a transfer needs from its owner. Every call comes from the worker thread.
@@ -145,7 +149,7 @@ private:
     void LibraryTransferThread(TransferJob job);
     Ending RunExport(const std::string& path, TransferProgress& progress);
     Ending RunImport(const std::string& path, TransferProgress& progress);
-    // Sends `frame` and waits; after a time-out sends it once more and waits again.
+    // Sends `frame` and waits; after each time-out sends it again, up to `retries_` times.
     template <class AwaitReply>
     Await SendAndAwait(std::span<const std::uint8_t> frame, TransferProgress& progress,
                        AwaitReply awaitReply);
@@ -166,6 +170,7 @@ private:
     bool running_ = false;    // the outcome is not yet settled; replies are taken
     bool endHanded_ = false;  // the worker is at its last host call, OnTransferEnd
     std::uint8_t op_ = protocol::kCmdExportBlock;
+    int retries_ = 1;
     std::size_t transferOffset_ = 0;  // library offset of the block in hand
     std::deque<ExportBlock> blocks_;  // export blocks received, not yet written
     bool awaitingAck_ = false;

@@ -48,9 +48,9 @@ void CSerialChannel::Close() {
 
 // ---- window thread -------------------------------------------------------------
 
-bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char parity,
-                              int dataBits, int stopBits, std::uint32_t commMask,
-                              int /*sendBufferSize*/) {
+PortOpenResult CSerialChannel::Open(SerialOwner* owner, int portNumber, int baud, char parity,
+                                    int dataBits, int stopBits, std::uint32_t commMask,
+                                    int /*sendBufferSize*/) {
     EndMonitor();
     RetireRun();
     ResetEvents();
@@ -68,41 +68,44 @@ bool CSerialChannel::OpenPort(SerialOwner* owner, int portNumber, int baud, char
     ClosePort();
 
     const std::optional<std::string> path = m_resolver(portNumber);
+    if (!path) return {PortOpenStatus::kNotFound, SysError::FromErrno(ENOENT), {}};
     SysError error;
-    if (!path || !m_port.Open(*path, &error)) return false;
+    if (!m_port.Open(*path, &error)) return {ClassifyOpenError(error), error, {}};
     m_bPortOpen = true;
 
-    ConfigurePort(FormatLineDefinition(baud, parity, dataBits, stopBits));
+    const std::optional<Refusal> refusal =
+        ConfigurePort(FormatLineDefinition(baud, parity, dataBits, stopBits));
     m_port.Purge();
-    return true;
+    if (refusal) return {PortOpenStatus::kSettingsRefused, refusal->error, refusal->call};
+    return {PortOpenStatus::kOpened, {}, {}};
 }
 
-bool CSerialChannel::ConfigurePort(const std::string& definition) {
+std::optional<CSerialChannel::Refusal> CSerialChannel::ConfigurePort(
+    const std::string& definition) {
     // Time-outs and the event mask need no call here: the monitor waits in poll and
     // reads only what is there, and the mask is kept in m_dwCommMask.
     KernelTermios current;
     SysError error;
-    if (!m_port.GetState(&current, &error)) {
-        ShowPortError("GetCommState()", error);
-        return false;
-    }
+    if (!m_port.GetState(&current, &error)) return Refuse("GetCommState()", error);
     m_lineState.rtsEnable = true;
     m_lineState.eventChar = 'q';
     const std::optional<LineSettings> parsed = ParseLineDefinition(definition, m_lineState);
-    if (!parsed) {
-        ShowPortError("BuildCommDCB()", SysError::FromErrno(EINVAL));
-        return false;
-    }
+    if (!parsed) return Refuse("BuildCommDCB()", SysError::FromErrno(EINVAL));
     m_lineState = *parsed;
     m_gathering = InputGathering(InputGathering::ByteTime(m_lineState));
     if (!m_port.SetState(MakeRawTermios(current, m_lineState), &error)) {
-        ShowPortError("SetCommState()", error);
-        return false;
+        return Refuse("SetCommState()", error);
     }
     // Pseudo-terminals and some adapters have no modem lines; that is not an error.
     SysError noModemLines;
     m_port.SetRts(m_lineState.rtsEnable, &noModemLines);
-    return true;
+    return std::nullopt;
+}
+
+// A refused setting is shown in the channel's box and handed back to OpenPort's caller.
+CSerialChannel::Refusal CSerialChannel::Refuse(const std::string& callName, const SysError& error) {
+    ShowPortError(callName, error);
+    return {callName, error};
 }
 
 void CSerialChannel::EndMonitor() {

@@ -20,6 +20,7 @@
 #include "serial/input_gathering.h"
 #include "serial/line_settings.h"
 #include "serial/port_device.h"
+#include "serial/port_open_result.h"
 #include "serial/serial_owner.h"
 #include "serial/sys_error.h"
 
@@ -57,7 +58,14 @@ public:
     // False when the device cannot be opened; true when it is open, also when a
     // configuration step failed (that step's error box has then been shown).
     bool OpenPort(SerialOwner* owner, int portNumber, int baud, char parity, int dataBits,
-                  int stopBits, std::uint32_t commMask, int sendBufferSize);
+                  int stopBits, std::uint32_t commMask, int sendBufferSize) {
+        return Open(owner, portNumber, baud, parity, dataBits, stopBits, commMask, sendBufferSize)
+            .PortIsOpen();
+    }
+    // OpenPort, saying what went wrong: not found, busy, no permission, lost, or a line
+    // setting refused (the port then stays open, and the channel's box has been shown).
+    PortOpenResult Open(SerialOwner* owner, int portNumber, int baud, char parity, int dataBits,
+                        int stopBits, std::uint32_t commMask, int sendBufferSize);
     // Window thread, after a successful OpenPort. True when the monitor was started.
     bool StartMonitor();
     // Asks the monitor to close the port and end; returns at once.
@@ -95,7 +103,13 @@ private:
     // Steps of OpenPort.
     void EndMonitor();
     void ResetEvents();
-    bool ConfigurePort(const std::string& definition);
+    // The call that refused a setting, with its error; nothing when all were taken.
+    struct Refusal {
+        std::string call;
+        SysError error;
+    };
+    std::optional<Refusal> ConfigurePort(const std::string& definition);
+    Refusal Refuse(const std::string& callName, const SysError& error);
     void ClosePort();
 
     void RequestStop();

@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
         std::fputs(ProgramUsage().c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::fputs(ProgramVersion().c_str(), stdout);
+        return 0;
+    }
     const UniqueFd stop = BlockEndSignals();
     if (!stop.IsValid()) {
         Report(std::string("signalfd: ") + std::strerror(errno));

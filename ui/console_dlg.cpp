@@ -1,12 +1,9 @@
 #include "ui/console_dlg.h"
 
 #include <cerrno>
-#include <cstdio>
 
-#include "functions/learn_transmit.h"
-#include "functions/pulse_capacity.h"
-#include "functions/timed_tasks.h"
 #include "protocol/commands.h"
+#include "protocol/replies.h"
 #include "ui/pending_op.h"
 #include "ui/port_combo.h"
 
@@ -16,7 +13,7 @@ namespace {
 
 using protocol::FrameView;
 
-constexpr int kReplyTimeoutMs = 3000;
+constexpr int kReplyTimeoutMs = static_cast<int>(protocol::kReplyTimeout.count());
 constexpr int kSendBufferSize = 512;
 constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 
@@ -29,12 +26,6 @@ constexpr const char* kStatusText = "运行状态：";
 constexpr char kParityLetters[] = {'N', 'O', 'E'};
 constexpr int kDataBitsValues[] = {8, 7, 6};
 constexpr int kStopBitsValues[] = {1, 2};
-
-std::string FourHexDigits(std::uint16_t value) {
-    char digits[5];
-    std::snprintf(digits, sizeof digits, "%04X", value);
-    return digits;
-}
 
 // The log line for a device that went away while its port was monitored.
 std::string DeviceLostText(int port, const serial::SysError& error) {
@@ -267,32 +258,18 @@ long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
 
 namespace {
 
-// The reply handlers by command, with the payload bytes each one reads and whether the
-// end of supervision (PendingOp 0, reply timer killed) follows it.
-struct ReplyRoute {
-    std::uint8_t command;
-    std::size_t payloadRead;
-    bool endsSupervision;
-};
-
-constexpr ReplyRoute kReplyRoutes[] = {
-    {protocol::kCmdConnectReply, 0, true},
-    {protocol::kCmdSetPulseCapacityReply, 0, true},
-    {protocol::kCmdReadPulseCapacityReply, functions::kPulseCapacityReplySize, true},
-    {protocol::kCmdLearnReply, functions::kLearnResultSize, true},
-    {protocol::kCmdTransmitReply, functions::kTransmitResultSize, true},
-    {protocol::kCmdReadTimedTasksReply, functions::kTimedTasksSize, false},
-    {protocol::kCmdSetTimedTasksReply, 0, true},
-    {protocol::kCmdSendAcCodeReply, 0, false},
-    {protocol::kCmdExportBlockReply, library::kExportReplyHeaderSize, false},
-    {protocol::kCmdImportBlockReply, 0, false},
-};
-
-const ReplyRoute* FindRoute(std::uint8_t command) {
-    for (const ReplyRoute& route : kReplyRoutes) {
-        if (route.command == command) return &route;
+// Replies after whose handler the supervision ends (PendingOp 0, reply timer killed).
+// The timed-task read, the air-conditioner failure and the library replies leave it.
+bool EndsSupervision(std::uint8_t reply) {
+    switch (reply) {
+        case protocol::kCmdReadTimedTasksReply:
+        case protocol::kCmdSendAcCodeReply:
+        case protocol::kCmdExportBlockReply:
+        case protocol::kCmdImportBlockReply:
+            return false;
+        default:
+            return true;
     }
-    return nullptr;
 }
 
 }  // namespace
@@ -302,11 +279,10 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
     const FrameView view(frame);
     // A frame too short to hold a command byte, or the fields its handler reads, is
     // logged and otherwise ignored.
-    if (view.Length() < protocol::kLengthOverhead) return;
-    const ReplyRoute* route = FindRoute(view.Command());
-    if (route == nullptr || view.PayloadSize() < route->payloadRead) return;
+    const protocol::ReplyRoute* route = protocol::RouteOfReply(view);
+    if (route == nullptr) return;
 
-    switch (route->command) {
+    switch (route->reply) {
         case protocol::kCmdConnectReply:
             OnConnectReply(view);
             break;
@@ -340,7 +316,7 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
         default:
             break;
     }
-    if (route->endsSupervision) {
+    if (EndsSupervision(route->reply)) {
         m_pendingOp = kOpHandshake;
         KillReplyTimer();
     }
@@ -401,15 +377,17 @@ void CConsoleDlg::OnTestConnection() {
 }
 
 void CConsoleDlg::OnConnectReply(const FrameView& frame) {
+    const std::optional<protocol::HandshakeAnswer> answer = protocol::ReadHandshakeAnswer(frame);
+    if (!answer) return;
     LogEvent("连接成功！");
-    const std::string digits = FourHexDigits(frame.Source());
-    if (frame.Destination() == protocol::kBroadcastAddress) {
-        m_window.SetText(IDC_LOCAL_ADDR, "本机地址：" + digits);
-    }
+    const std::string digits = protocol::FormatAddress(answer->moduleAddress);
+    if (answer->toBroadcast) m_window.SetText(IDC_LOCAL_ADDR, "本机地址：" + digits);
     m_window.SetText(IDC_TARGET_ADDR, digits);
     UpdateData(true);
     m_window.SetText(IDC_STATUS, "连接成功！");
-    if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) m_localAddress = frame.Source();
+    if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) {
+        m_localAddress = answer->moduleAddress;
+    }
     m_bHandshakeUnanswered = false;
 }
 

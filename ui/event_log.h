@@ -6,23 +6,19 @@
 #include <functional>
 #include <string>
 
+#include "protocol/log_entry.h"
 #include "ui/framework.h"
 
 namespace orvante::ui {
 
-struct TimeOfDay {
-    int hour, minute, second;
-};
+using protocol::FormatLogEntry;
+using protocol::LocalTimeOfDay;
+using protocol::TimeOfDay;
 using TimeSource = std::function<TimeOfDay()>;
-TimeOfDay LocalTimeOfDay();
 
 // The log keeps below this many code-page-936 bytes plus one entry: an entry that
 // starts while it holds more empties it first.
 inline constexpr std::size_t kLogCapacity = 29999;
-
-// One entry: CR LF, "hh:mm:ss", a space, the text, then "%02X " for each byte.
-std::string FormatLogEntry(const TimeOfDay& time, const std::string& text, const std::uint8_t* data,
-                           int count);
 
 class EventLog {
 public:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "serial/port_list.h"
 #include "serial/serial_channel.h"
+#include "sim/program_options.h"
 #include "tests/sim/line_io.h"
 #include "tests/sim/module_exchange.h"
 #include "tests/support/child_process.h"
@@ -148,6 +150,7 @@ TEST(SimProgram, RefusesABadCommandLineOrStateFileWithoutPublishing) {
         {{"--port", "0"}, 2, "--port"},
         {{"--baud"}, 2, "--baud"},
         {{"--frobnicate"}, 2, "--frobnicate"},
+        {{"--repeat", "3"}, 2, "'3'"},  // its count goes only after '='
         {{"--state-file", garbage}, 1, "state file"},
     };
     for (const auto& c : kCases) {
@@ -157,6 +160,29 @@ TEST(SimProgram, RefusesABadCommandLineOrStateFileWithoutPublishing) {
         EXPECT_NE(sim.ErrorLine().find(c.message), std::string::npos) << c.args[0];
     }
     EXPECT_FALSE(fs::exists(runtime.Path() + "/orvante"));
+}
+
+TEST(SimProgram, PrintsItsHelpOrVersionAndEndsWithoutPublishing) {
+    TemporaryDirectory runtime;
+    const struct {
+        const char* arg;
+        std::string output;
+    } kCases[] = {
+        {"--help", sim::ProgramUsage()},
+        {"--version", sim::ProgramVersion()},
+    };
+    for (const auto& c : kCases) {
+        SimProcess sim({c.arg}, runtime.Path());
+        ASSERT_TRUE(sim.Started());
+        EXPECT_EQ(sim.Out().ReadAll(), c.output) << c.arg;
+        EXPECT_EQ(sim.WaitForExit(), 0) << c.arg;
+    }
+    EXPECT_FALSE(fs::exists(runtime.Path() + "/orvante"));
+    // The project's version, as the build passes it: "orvante-sim 1.0".
+    const std::string version = sim::ProgramVersion();
+    EXPECT_TRUE(version.starts_with("orvante-sim ") && version.size() > 13 &&
+                std::isdigit(static_cast<unsigned char>(version[12])) && version.ends_with("\n"))
+        << version;
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+#include "cli/tasks_json.h"
+
+#include "functions/learn_transmit.h"
+
+namespace orvante::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A whole number within min..max at `key` of `task`, or an error naming the place.
+bool ReadField(const json& task, const char* key, std::int64_t max, std::uint16_t* value,
+               const std::string& where, std::string* error) {
+    const auto it = task.find(key);
+    if (it == task.end()) {
+        *error = where + ": \"" + key + "\" is missing";
+        return false;
+    }
+    if (!it->is_number_integer() || it->get<std::int64_t>() < 0 || it->get<std::int64_t>() > max) {
+        *error = where + ": \"" + key + "\" must be a whole number from 0 to " + std::to_string(max);
+        return false;
+    }
+    *value = static_cast<std::uint16_t>(it->get<std::int64_t>());
+    return true;
+}
+
+bool ReadTask(const json& task, const std::string& where, functions::TimedTaskRecord* record,
+              std::string* error) {
+    if (!task.is_object()) {
+        *error = where + " is not an object";
+        return false;
+    }
+    const auto enabled = task.find("enabled");
+    if (enabled == task.end() || !enabled->is_boolean()) {
+        *error = where + ": \"enabled\" must be true or false";
+        return false;
+    }
+    record->enabled = enabled->get<bool>();
+    return ReadField(task, "slot", functions::kMaxSlot, &record->slot, where, error) &&
+           ReadField(task, "period", 0xFFFF, &record->periodMinutes, where, error) &&
+           ReadField(task, "delay", 0xFFFF, &record->startDelayMinutes, where, error) &&
+           ReadField(task, "loops", 0xFFFF, &record->loopCount, where, error);
+}
+
+}  // namespace
+
+json TasksToJson(const functions::TimedTasks& tasks) {
+    json list = json::array();
+    for (const functions::TimedTaskRecord& task : tasks) {
+        list.push_back({{"enabled", task.enabled},
+                        {"slot", task.slot},
+                        {"period", task.periodMinutes},
+                        {"delay", task.startDelayMinutes},
+                        {"loops", task.loopCount}});
+    }
+    return {{"tasks", list}};
+}
+
+bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::string* error) {
+    const json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (document.is_discarded()) {
+        *error = "not valid JSON";
+        return false;
+    }
+    const auto list = document.is_object() ? document.find("tasks") : document.end();
+    if (list == document.end() || !list->is_array() || list->size() != tasks->size()) {
+        *error = "expected {\"tasks\": [...]} with exactly " + std::to_string(tasks->size()) +
+                 " tasks";
+        return false;
+    }
+    for (std::size_t i = 0; i < tasks->size(); ++i) {
+        if (!ReadTask((*list)[i], "task " + std::to_string(i + 1), &(*tasks)[i], error)) return false;
+    }
+    return true;
+}
+
+}  // namespace orvante::cli
