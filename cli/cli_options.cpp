@@ -195,6 +195,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         return parsed;
     }
     if (*help) {
+        // help() would explain the subcommand chosen, which is "help" itself.
+        app.clear();
         parsed.output = app.help();
         return parsed;
     }

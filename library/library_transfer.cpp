@@ -146,15 +146,21 @@ void LibraryTransfer::Join() {
 
 // ---- replies ---------------------------------------------------------------------
 
-void LibraryTransfer::OnExportReply(std::span<const std::uint8_t> payload) {
-    if (payload.size() < kExportReplyHeaderSize) return;
+std::optional<ExportBlockView> ParseExportReply(std::span<const std::uint8_t> payload) {
+    if (payload.size() < kExportReplyHeaderSize) return std::nullopt;
     const std::size_t offset = payload[0] | (payload[1] << 8);
     const std::size_t length = payload[2];
     const std::span<const std::uint8_t> carried = payload.subspan(kExportReplyHeaderSize);
     // A length beyond what came would write bytes that never came from the module: the
     // block is left unanswered, so that it is asked for again.
-    if (length > carried.size()) return;
-    ExportBlock block{offset, {carried.begin(), carried.begin() + length}};
+    if (length > carried.size()) return std::nullopt;
+    return ExportBlockView{offset, carried.first(length)};
+}
+
+void LibraryTransfer::OnExportReply(std::span<const std::uint8_t> payload) {
+    const std::optional<ExportBlockView> view = ParseExportReply(payload);
+    if (!view) return;
+    ExportBlock block{view->offset, {view->bytes.begin(), view->bytes.end()}};
     {
         std::lock_guard lock(mutex_);
         if (!running_ || op_ != protocol::kCmdExportBlock) return;

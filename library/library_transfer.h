@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -36,6 +37,15 @@ inline constexpr const char* kExportTimeoutText = "导出文件超时！";
 inline constexpr const char* kImportTimeoutText = "导入文件超时！";
 inline constexpr const char* kImportSucceededText = "导入成功！";
 inline constexpr const char* kExportSucceededText = "导出成功！";
+
+// The block an export reply carries: the library offset it names and its bytes, which
+// lie within the reply's payload.
+struct ExportBlockView {
+    std::size_t offset = 0;
+    std::span<const std::uint8_t> bytes;
+};
+// Nothing when the payload is shorter than its header or than the length it names.
+std::optional<ExportBlockView> ParseExportReply(std::span<const std::uint8_t> payload);
 
 // What the worker is told: `op` is the request command of the direction
 // (protocol::kCmdExportBlock or kCmdImportBlock), `path` the file chosen, `retries` how
