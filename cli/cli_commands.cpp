@@ -74,19 +74,27 @@ std::string FileProblemText(const std::string& path, const library::FileError& e
     return "cannot open " + path + ": " + error.reason;
 }
 
-// Removes a file when it goes out of scope.
+// A file of our own in the temporary folder, made with O_EXCL so that nothing planted
+// there is followed; removed when it goes out of scope.
 class TemporaryFile {
 public:
-    TemporaryFile()
-        : path_((std::filesystem::temp_directory_path() /
-                 ("orvante-verify-" + std::to_string(::getpid()) + ".db"))
-                    .string()) {}
+    TemporaryFile() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "orvante-verify-XXXXXX").string();
+        const int fd = ::mkstemp(pattern.data());
+        if (fd >= 0) {
+            ::close(fd);
+            path_ = pattern;
+        }
+    }
     ~TemporaryFile() {
+        if (path_.empty()) return;
         std::error_code ignored;
         std::filesystem::remove(path_, ignored);
     }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
+    // Empty when no file could be made.
     const std::string& Path() const { return path_; }
 
 private:
@@ -131,7 +139,8 @@ private:
     // Runs one transfer to its end; the exit status of its outcome.
     int Transfer(std::uint8_t op, const std::string& path, library::TransferProgress* result,
                  double* seconds);
-    int Verify(const std::vector<std::uint8_t>& image, bool* verified);
+    // *resent gets the read-back's resends.
+    int Verify(const std::vector<std::uint8_t>& image, bool* verified, int* resent);
 
     const CliOptions& options_;
     CliStreams streams_;
@@ -485,8 +494,11 @@ int CommandRunner::Import() {
     int status = Transfer(protocol::kCmdImportBlock, options_.file, &result, &seconds);
     if (status != kExitSuccess) return status;
     bool verified = false;
-    if (options_.verify) status = Verify(importImage_, &verified);
-    json object = TransferJson(options_.file, result.bytes, seconds, result.resentBlocks);
+    int verifyResent = 0;
+    if (options_.verify) status = Verify(importImage_, &verified, &verifyResent);
+    // Every block the command sent again, the read-back's included.
+    json object =
+        TransferJson(options_.file, result.bytes, seconds, result.resentBlocks + verifyResent);
     if (options_.verify) object["verified"] = verified;
     if (status == kExitSuccess || status == kExitFailure) {
         Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " + options_.file +
@@ -497,11 +509,15 @@ int CommandRunner::Import() {
 
 // An acknowledgement carries nothing to check: the library is read back and the file's
 // length of it compared with the file.
-int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified) {
+int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified, int* resent) {
     const TemporaryFile copy;
+    if (copy.Path().empty()) {
+        return Fail(kExitFailure, "verify: cannot make a temporary file for the read-back");
+    }
     library::TransferProgress result;
     double seconds = 0;
     const int status = Transfer(protocol::kCmdExportBlock, copy.Path(), &result, &seconds);
+    *resent = result.resentBlocks;
     if (status != kExitSuccess) return status;
     std::vector<std::uint8_t> library;
     library::FileError error;

@@ -108,7 +108,7 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CLI::App app(kDescription, kProgram);
     app.set_version_flag("--version", std::string(kProgram) + " " ORVANTE_VERSION);
     app.footer(kFooter);
-    app.require_subcommand(1);
+    app.require_subcommand(0, 1);
 
     CliOptions options;
     CommonValues common;
@@ -182,6 +182,15 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError&) {
+        // CLI11 lists every stray argument, last first; the first one says it best.
+        const std::string first = app.remaining().empty() ? "" : app.remaining().front();
+        parsed.exitCode = kExitUsage;
+        parsed.error = std::string(kProgram) + ": " +
+                       (first.starts_with('-') ? "unknown option '" + first + "'"
+                                               : "unknown command or stray argument '" + first + "'") +
+                       " (see orvante-cli help)\n";
+        return parsed;
     } catch (const CLI::ParseError& e) {
         std::ostringstream out;
         std::ostringstream err;
@@ -206,7 +215,9 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         parsed.error = std::string(kProgram) + ": " + text + "\n";
         return parsed;
     };
-    if (*ports) {
+    if (app.get_subcommands().empty()) {
+        return usage("no command given (see orvante-cli help)");
+    } else if (*ports) {
         options.command = Command::kPorts;
     } else if (*connect) {
         options.command = Command::kConnect;

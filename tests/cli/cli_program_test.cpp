@@ -1,0 +1,371 @@
+// orvante-cli as a process against orvante-sim: what each command prints, its exit
+// status for module faults and bad input, library transfers and Ctrl+C.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/runtime_dir.h"
+#include "tests/support/temp_dir.h"
+
+namespace orvante::test {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using Args = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// orvante-sim publishing COM<port> in the ports directory of the test (XDG_RUNTIME_DIR,
+// which the children inherit); Ready() once it has announced the port.
+class Sim {
+public:
+    Sim(int port, Args options)
+        : port_(port), process_(ORVANTE_SIM_PROGRAM, WithPort(port, options)) {
+        ready_ = process_.Out().ReadLine().starts_with("orvante-sim: " + Port() + " -> ");
+    }
+    ~Sim() {
+        process_.Signal(SIGTERM);
+        process_.WaitForExit();
+    }
+    bool Ready() const { return ready_; }
+    std::string Port() const { return "COM" + std::to_string(port_); }
+    ChildProcess& Process() { return process_; }
+
+    // The next frame it logged as received (it runs with --verbose); empty when none came.
+    std::string NextReceived() {
+        for (std::string line = process_.Err().ReadLine(); !line.empty();
+             line = process_.Err().ReadLine()) {
+            if (line.starts_with("orvante-sim: rx ")) return line;
+        }
+        return {};
+    }
+
+private:
+    static Args WithPort(int port, Args options) {
+        options.insert(options.end(), {"--port", std::to_string(port)});
+        return options;
+    }
+    int port_;
+    ChildProcess process_;
+    bool ready_ = false;
+};
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs orvante-cli to its end; with `input`, standard input comes from that file.
+CliRun RunCli(const Args& args, const std::string& input = {}) {
+    Args argv = args;
+    std::string program = ORVANTE_CLI_PROGRAM;
+    if (!input.empty()) {
+        argv = {"-c", R"(in=$1; shift; exec "$0" "$@" < "$in")", program, input};
+        argv.insert(argv.end(), args.begin(), args.end());
+        program = "/bin/sh";
+    }
+    ChildProcess cli(program, argv);
+    std::string out = cli.Out().ReadAll(10s);
+    std::string err = cli.Err().ReadAll(10s);
+    return {cli.WaitForExit(10s), out, err};
+}
+
+Args Concat(Args args, const Args& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+// Whether `out` is `expected`: for JSON the same object, whatever its spacing.
+void ExpectOutput(const std::string& expected, const std::string& out, const std::string& what) {
+    if (expected.starts_with('{')) {
+        EXPECT_EQ(json::parse(out, nullptr, false), json::parse(expected)) << what << ": " << out;
+    } else {
+        EXPECT_EQ(out, expected.empty() ? "" : expected + "\n") << what;
+    }
+}
+
+std::string Joined(const Args& args) {
+    std::string text;
+    for (const std::string& arg : args) text += (text.empty() ? "" : " ") + arg;
+    return text;
+}
+
+TEST(CliProgram, AnswersEachCommandOfAHealthyModuleInTextAndJson) {
+    PrivateRuntimeDir runtime;
+    Sim sim(151, {"--learn-delay", "100", "--library-size", "4096"});
+    ASSERT_TRUE(sim.Ready());
+    // In order, against one module: learned codes and the capacity carry over.
+    const struct {
+        Args args;
+        int status;
+        std::string out;
+    } kRows[] = {
+        {{"connect"}, 0, "1234"},
+        {{"connect", "--json"}, 0, R"({"address":"1234","target":"1234"})"},
+        {{"connect", "--json", "--target", "beef"}, 0, R"({"address":"1234","target":"BEEF"})"},
+        {{"ping"}, 0, "1234: answered"},
+        {{"ping", "--json"}, 0, R"({"target":"1234","answered":true})"},
+        {{"learn", "5"}, 0, "67"},
+        {{"learn", "5", "--json"}, 0, R"({"slot":5,"pulses":67})"},
+        {{"send", "5"}, 0, "slot 5: sent"},
+        {{"send", "5", "--json"}, 0, R"({"slot":5,"sent":true})"},
+        {{"send", "7"}, 1, "slot 7: failed"},
+        {{"send", "7", "--json"}, 1, R"({"slot":7,"sent":false})"},
+        {{"capacity"}, 0, "100"},
+        {{"capacity", "set", "120", "--yes"},
+         0,
+         "pulse capacity set to 120; the learned codes were cleared"},
+        {{"capacity", "--json"}, 0, R"({"capacity":120})"},
+        {{"send", "5"}, 1, "slot 5: failed"},  // the new capacity cleared slot 5
+        {{"ac", "258"}, 0, "brand 258: sent"},
+        {{"ac", "258", "--power", "on", "--mode", "cool", "--temp", "24", "--fan", "3", "--swing",
+          "off", "--json"},
+         0,
+         R"({"brand":258,"sent":true})"},
+        {{"ac", "2580"}, 1, "brand 2580: failed"},
+        {{"ac", "2580", "--json"}, 1, R"({"brand":2580,"sent":false})"},
+    };
+    for (const auto& row : kRows) {
+        const CliRun run = RunCli(Concat({"--port", sim.Port()}, row.args));
+        EXPECT_EQ(run.status, row.status) << Joined(row.args) << ": " << run.err;
+        ExpectOutput(row.out, run.out, Joined(row.args));
+        // A failure is told in one line; a success says nothing there.
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), row.status == 0 ? 0 : 1)
+            << Joined(row.args) << ": " << run.err;
+    }
+
+    const CliRun ports = RunCli({"ports", "--json"});
+    EXPECT_EQ(ports.status, 0);
+    const json listed = json::parse(ports.out, nullptr, false);
+    ASSERT_TRUE(listed.contains("ports")) << ports.out;
+    const json& list = listed["ports"];
+    const json entry = {{"name", sim.Port()}, {"device", "虚拟模块"}};
+    EXPECT_TRUE(std::find(list.begin(), list.end(), entry) != list.end()) << ports.out;
+    EXPECT_NE(RunCli({"ports"}).out.find(sim.Port() + " (虚拟模块)\n"), std::string::npos);
+}
+
+TEST(CliProgram, WritesTheTimedTasksFromAFileOrStandardInputAndReadsThemBack) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim sim(152, {});
+    ASSERT_TRUE(sim.Ready());
+    const std::string tasks =
+        R"({"tasks":[{"enabled":true,"slot":5,"period":30,"delay":2,"loops":0},)"
+        R"({"enabled":false,"slot":100,"period":65535,"delay":65535,"loops":65535},)"
+        R"({"enabled":true,"slot":0,"period":1,"delay":0,"loops":7}]})";
+    std::ofstream(files.File("tasks.json")) << tasks;
+    const Args port = {"--port", sim.Port()};
+
+    const CliRun set = RunCli(Concat({"tasks", "set", files.File("tasks.json"), "--json"}, port));
+    EXPECT_EQ(set.status, 0) << set.err;
+    ExpectOutput(tasks, set.out, "tasks set: what it read back");
+
+    const CliRun read = RunCli(Concat({"tasks", "--json"}, port));
+    EXPECT_EQ(read.status, 0) << read.err;
+    ExpectOutput(tasks, read.out, "tasks --json");
+    ExpectOutput(
+        "task 1: on, slot 5, every 30 min, first after 2 min, endless\n"
+        "task 2: off, slot 100, every 65535 min, first after 65535 min, 65535 times\n"
+        "task 3: on, slot 0, every 1 min, first after 0 min, 7 times",
+        RunCli(Concat({"tasks"}, port)).out, "tasks");
+
+    // What 'tasks --json' printed goes back unchanged through standard input.
+    std::ofstream(files.File("read.json")) << read.out;
+    const CliRun again =
+        RunCli(Concat({"tasks", "set", "-", "--json"}, port), files.File("read.json"));
+    EXPECT_EQ(again.status, 0) << again.err;
+    ExpectOutput(tasks, again.out, "tasks set -");
+}
+
+TEST(CliProgram, EndsWithStatus3WithoutAnAnswerAnd4WithoutAPort) {
+    PrivateRuntimeDir runtime;
+    const std::string kNoHandshake = "no answer to the connect handshake on COM153";
+    const struct {
+        std::optional<Args> simOptions;  // nothing: no module started
+        std::string port;
+        Args args;
+        int status;
+        std::string out;
+        std::string error;
+    } kRows[] = {
+        {Args{"--drop", "1"}, "COM153", {"connect"}, 3, "", kNoHandshake + " within 3 s"},
+        {Args{"--corrupt"}, "COM153", {"ping"}, 3, "", kNoHandshake},
+        // The module ignores frames addressed to another one.
+        {Args{}, "COM153", {"ping", "BEEF"}, 3, "BEEF: no answer", "test connection to BEEF"},
+        {std::nullopt, "COM250", {"connect"}, 4, "", "cannot open COM250: no such port"},
+    };
+    for (const auto& row : kRows) {
+        std::optional<Sim> sim;
+        if (row.simOptions) {
+            ASSERT_TRUE(sim.emplace(153, *row.simOptions).Ready());
+        }
+        const CliRun run = RunCli(Concat(row.args, {"--port", row.port}));
+        EXPECT_EQ(run.status, row.status) << Joined(row.args) << ": " << run.err;
+        ExpectOutput(row.out, run.out, Joined(row.args));
+        EXPECT_NE(run.err.find(row.error), std::string::npos) << run.err;
+    }
+}
+
+TEST(CliProgram, EndsWithStatus4WhenThePortIsBusyOrTheModuleGoesAway) {
+    PrivateRuntimeDir runtime;
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        auto sim = std::make_unique<Sim>(154, Args{"--learn-delay", "60000", "--verbose"});
+        ASSERT_TRUE(sim->Ready());
+        ChildProcess learn(ORVANTE_CLI_PROGRAM,
+                           {"learn", "5", "--timeout", "30", "--port", "COM154"});
+        ASSERT_FALSE(sim->NextReceived().empty());  // the handshake
+        ASSERT_FALSE(sim->NextReceived().empty());  // the learn request
+        const CliRun busy = RunCli({"connect", "--port", "COM154"});
+        EXPECT_EQ(busy.status, 4);
+        EXPECT_EQ(busy.err, "orvante-cli: cannot open COM154: busy: another program holds it\n");
+
+        sim->Process().Signal(signal);
+        sim.reset();
+        EXPECT_EQ(learn.WaitForExit(), 4) << strsignal(signal);
+        EXPECT_NE(learn.Err().ReadAll().find("COM154 was lost"), std::string::npos)
+            << strsignal(signal);
+    }
+}
+
+TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim sim(155, {"--verbose"});
+    ASSERT_TRUE(sim.Ready());
+    const Args port = {"--port", sim.Port()};
+    // The frames of a good command, seen before the bad ones.
+    const Args good = Concat({"capacity"}, port);
+    ASSERT_EQ(RunCli(good).status, 0);
+    const std::string handshake = sim.NextReceived();
+    const std::string capacityRead = sim.NextReceived();
+
+    std::ofstream(files.File("broken.json")) << R"({"tasks":[)";
+    std::ofstream(files.File("slot.json"))
+        << R"({"tasks":[{"enabled":true,"slot":1,"period":1,"delay":0,"loops":0},)"
+        << R"({"enabled":true,"slot":101,"period":1,"delay":0,"loops":0},)"
+        << R"({"enabled":true,"slot":1,"period":1,"delay":0,"loops":0}]})";
+    WriteFileBytes(files.File("big.db"), std::vector<std::uint8_t>(70000, 0x5A));
+    const struct {
+        Args args;
+        std::string error;  // a part of the message
+    } kRows[] = {
+        {Concat({"frobnicate"}, port), "frobnicate"},
+        {Concat({"connect", "--frobnicate"}, port), "--frobnicate"},
+        {Concat({"learn", "101"}, port), "101"},
+        {Concat({"learn"}, port), "SLOT"},
+        {Concat({"capacity", "set", "0", "--yes"}, port), "1 to 400"},
+        {Concat({"capacity", "set", "120"}, port), "add --yes"},
+        {Concat({"ac", "258", "--temp", "31"}, port), "31"},
+        {Concat({"ac", "258", "--mode", "frost"}, port), "frost"},
+        {Concat({"ac", "70000"}, port), "70000"},
+        {Concat({"--baud", "10", "connect"}, port), "--baud"},
+        {Concat({"connect", "--target", "0"}, port), "'0'"},
+        {Concat({"tasks", "set", files.File("broken.json")}, port), "not valid JSON"},
+        {Concat({"tasks", "set", files.File("slot.json")}, port), "task 2: \"slot\""},
+        {Concat({"import", files.File("big.db")}, port), "larger than 65536"},
+        {Concat({"import", files.File("missing.db")}, port),
+         "cannot open " + files.File("missing.db")},
+        {Concat({"export", files.File("no-dir/a.db")}, port), "cannot write"},
+        {{"connect"}, "no port given (see orvante-cli ports)"},
+    };
+    for (const auto& row : kRows) {
+        const CliRun run = RunCli(row.args);
+        EXPECT_EQ(run.status, 2) << Joined(row.args);
+        EXPECT_EQ(run.out, "") << Joined(row.args);
+        EXPECT_TRUE(run.err.starts_with("orvante-cli: ") && run.err.ends_with("\n") &&
+                    std::count(run.err.begin(), run.err.end(), '\n') == 1)
+            << Joined(row.args) << ": " << run.err;
+        EXPECT_NE(run.err.find(row.error), std::string::npos)
+            << Joined(row.args) << ": " << run.err;
+    }
+
+    // The good command again: the module must have received nothing in between.
+    ASSERT_EQ(RunCli(good).status, 0);
+    std::vector<std::string> between;
+    for (std::string frame = sim.NextReceived(); frame != capacityRead;
+         frame = sim.NextReceived()) {
+        ASSERT_FALSE(frame.empty()) << "the second capacity read never came";
+        between.push_back(frame);
+    }
+    EXPECT_EQ(between, std::vector<std::string>{handshake});
+}
+
+// Replies are counted from the module's start and every 80th is dropped: those are blocks
+// of each transfer (replies 80, 160, 240, 320: export, import, its read-back for --verify,
+// export), never a handshake (1, 85, 252), so each transfer resends one block ("resent"
+// of the import counts its read-back's too).
+TEST(CliProgram, CopiesTheLibraryOutAndInResendingLostBlocks) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim sim(156, {"--library-size", "4096", "--drop", "80"});
+    ASSERT_TRUE(sim.Ready());
+    const std::vector<std::uint8_t> image = RandomBytes(4096, 7);
+    WriteFileBytes(files.File("new.db"), image);
+    const struct {
+        Args args;
+        std::string out;  // without "seconds"
+    } kRows[] = {
+        {{"export", files.File("a.db")},
+         R"({"bytes":4096,"resent":1,"file":")" + files.File("a.db") + "\"}"},
+        {{"import", files.File("new.db"), "--verify", "--retries", "3"},
+         R"({"bytes":4096,"resent":2,"verified":true,"file":")" + files.File("new.db") + "\"}"},
+        {{"export", files.File("b.db"), "--retries", "3"},
+         R"({"bytes":4096,"resent":1,"file":")" + files.File("b.db") + "\"}"},
+    };
+    for (const auto& row : kRows) {
+        const CliRun run = RunCli(Concat(row.args, {"--json", "--port", sim.Port()}));
+        EXPECT_EQ(run.status, 0) << Joined(row.args) << ": " << run.err;
+        json result = json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(result.is_object()) << run.out;
+        EXPECT_TRUE(result["seconds"].is_number()) << run.out;
+        result.erase("seconds");
+        EXPECT_EQ(result, json::parse(row.out)) << Joined(row.args);
+    }
+    EXPECT_EQ(ReadFileBytes(files.File("a.db")).size(), 4096u);
+    EXPECT_NE(ReadFileBytes(files.File("a.db")), image);
+    EXPECT_EQ(ReadFileBytes(files.File("b.db")), image);
+}
+
+TEST(CliProgram, EndsWith130OnCtrlCAndKeepsTheBlocksExported) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    const std::string exportFile = files.File("part.db");
+    const struct {
+        Args simOptions;
+        Args args;
+        int framesBefore;  // received by the module before Ctrl+C
+    } kRows[] = {
+        {{"--baud", "9600", "--library-size", "65536"},
+         {"export", exportFile, "--baud", "9600"},
+         5},
+        {{"--learn-delay", "60000"}, {"learn", "5", "--timeout", "30"}, 2},
+    };
+    for (const auto& row : kRows) {
+        Sim sim(157, Concat(row.simOptions, {"--verbose"}));
+        ASSERT_TRUE(sim.Ready());
+        ChildProcess cli(ORVANTE_CLI_PROGRAM, Concat(row.args, {"--port", sim.Port()}));
+        for (int i = 0; i < row.framesBefore; ++i)
+            ASSERT_FALSE(sim.NextReceived().empty()) << row.args[0];
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.WaitForExit(), 130) << row.args[0];
+        EXPECT_EQ(cli.Out().ReadAll(), "") << row.args[0];
+        EXPECT_EQ(cli.Err().ReadAll(), "orvante-cli: interrupted\n") << row.args[0];
+    }
+    // The blocks that came before Ctrl+C, whole, and far from all of the library.
+    const std::size_t kept = fs::file_size(exportFile);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 65536u);
+    EXPECT_EQ(kept % 50, 0u);
+}
+
+}  // namespace
+}  // namespace orvante::test
