@@ -53,6 +53,8 @@ std::string OpenFailureText(const std::string& port, const serial::PortOpenResul
                    result.error.text + ")";
         case serial::PortOpenStatus::kLost:
             return WithReason(prefix + "the device went away", result.error);
+        case serial::PortOpenStatus::kSystemFailure:
+            return prefix + "the system refused " + result.failedCall + " (" + result.error.text + ")";
         case serial::PortOpenStatus::kOpened:
             break;
     }

@@ -349,6 +349,9 @@ LibraryTransfer::Ending LibraryTransfer::Conclude(Ending own) {
     running_ = false;
     blocks_.clear();
     awaitingAck_ = acked_ = false;
+    // The last block was answered: the transfer is complete, whatever end was asked for
+    // meanwhile (a silent end still shows no box).
+    if (own.outcome == TransferOutcome::kSucceeded) return own;
     if (silentEnd_) return {TransferOutcome::kStopped, {}, {}};
     if (endAsked_) return {TransferOutcome::kAborted, endReason_, kErrorCaption};
     return own;

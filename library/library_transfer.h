@@ -127,7 +127,8 @@ public:
     // Whether a worker is at work: from Start until it calls OnTransferEnd.
     bool IsRunning() const;
     // Ends a running transfer, once: the worker stops at its next step, shows `reason`
-    // in an error box and ends as usual (an export file keeps the blocks written).
+    // in an error box (none when it is empty) and ends as usual (an export file keeps
+    // the blocks written). A transfer whose last block was answered still succeeds.
     // False, and nothing happens, when no transfer runs or its end is already decided.
     bool Abort(const std::string& reason);
     // Ends a running transfer with no box at all, also one that an Abort asked for.

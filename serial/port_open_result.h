@@ -15,6 +15,7 @@ enum class PortOpenStatus {
     kNoPermission,     // the device may not be opened by this user
     kSettingsRefused,  // open, but a line setting was not taken
     kLost,             // the device went away while being opened
+    kSystemFailure,    // the system refused a resource of the channel; its box has said which
 };
 
 struct PortOpenResult {

@@ -33,7 +33,9 @@ std::optional<std::string> ResolvePortFromDeviceMap(int port) {
 }
 
 CSerialChannel::CSerialChannel(PortResolver resolver, SerialOwner* owner)
-    : m_resolver(std::move(resolver)), m_pOwnerWnd(owner) {}
+    : m_resolver(std::move(resolver)),
+      m_pOwnerWnd(owner),
+      m_eventError(m_stopEvent.IsValid() && m_sendEvent.IsValid() ? 0 : errno) {}
 
 CSerialChannel::~CSerialChannel() {
     Close();
@@ -59,6 +61,13 @@ PortOpenResult CSerialChannel::Open(SerialOwner* owner, int portNumber, int baud
     m_pOwnerWnd = owner;
     m_nComPort = portNumber;
     m_dwCommMask = commMask;
+    // Without its events the monitor could never be woken or stopped: no port then.
+    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) {
+        ClosePort();
+        const SysError error = SysError::FromErrno(m_eventError);
+        ShowPortError("eventfd()", error);
+        return {PortOpenStatus::kSystemFailure, error, "eventfd()"};
+    }
     {
         // A new port starts with nothing pending: frames queued for the old one are dropped.
         std::lock_guard queueLock(m_csQueue);
@@ -141,6 +150,7 @@ void CSerialChannel::ClosePort() {
 
 bool CSerialChannel::StartMonitor() {
     if (m_bMonitorRunning) return false;  // one monitor per channel
+    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) return false;
     if (m_monitorThread.joinable()) m_monitorThread.join();
     // Raised before the thread exists, so that an OpenPort right after this call
     // waits for the new monitor.

@@ -80,6 +80,8 @@ public:
 
     // Whether the channel holds an open port (any thread).
     bool IsPortOpen() const { return m_bPortOpen.load(); }
+    // Open, and not being given up: no stop of its monitor has been asked for.
+    bool IsPortInUse() const { return m_bPortOpen.load() && !m_bStopRequested.load(); }
     bool IsMonitorRunning() const { return m_bMonitorRunning.load(); }
     int PortNumber() const { return m_nComPort; }
 
@@ -141,6 +143,7 @@ private:
     // Manual-reset events, waited on in this order: stop, port, send.
     EventFd m_stopEvent;
     EventFd m_sendEvent;
+    int m_eventError = 0;  // errno of an event that could not be made
     std::atomic<bool> m_bStopRequested{false};
 
     std::mutex m_csQueue;  //!< Protects m_queuedFrames and m_bMonitorWriting

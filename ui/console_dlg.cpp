@@ -73,6 +73,8 @@ bool CConsoleDlg::OnInitDialog() {
         m_window.AppendSystemMenuItem(IDM_ABOUTBOX, kAboutMenuText);
     }
     m_window.SetWindowIcon(IconId::kApplication);
+    m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_SAVE, "保存日志…");
+    m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_CLEAR, "清空日志");
     UpdateData(false);
     m_receiver.Reset();
 
@@ -203,6 +205,12 @@ void CConsoleDlg::OnSysCommand(unsigned command) {
     if ((command & 0xFFF0) == IDM_ABOUTBOX) OnHelp();
 }
 
+void CConsoleDlg::OnEditMenuCommand(int id, unsigned command) {
+    if (id != IDC_LOG) return;
+    if (command == IDM_LOG_SAVE) OnSaveLog();
+    if (command == IDM_LOG_CLEAR) OnClearLog();
+}
+
 // F1 opens the About box too: the window menu that holds it is easily missed on Linux.
 void CConsoleDlg::OnHelp() {
     CAboutDlg about(m_window);
@@ -237,12 +245,13 @@ void CConsoleDlg::OnSerialMessage(const serial::SerialMessage& message) {
 // can be answered now, so the reply timer goes too (no "连接失败!" box after the loss).
 void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
     KillReplyTimer();
-    // Nothing it sends can arrive now: it ends at once, with its own box saying why.
     const std::string lost = DeviceLostText(port, error);
-    AbortLibraryTransfer(lost + "，码库传输中止！");
+    LogEvent(lost);
+    // Nothing a transfer sends can arrive now: it ends at once. The channel's box has
+    // told the operator; the transfer's end goes to the log and field 1013.
+    EndTransferWithTheLine("串口已断开");
     Disconnect();
     m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
-    LogEvent(lost);
 }
 
 long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
@@ -324,9 +333,10 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
 
 // ---- connection and supervision ------------------------------------------------
 
-bool CConsoleDlg::OpenChannel() {
-    const bool opened = m_serial.OpenPort(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits,
-                                          m_nStopBits, m_dwEventMask, kSendBufferSize);
+serial::PortOpenResult CConsoleDlg::OpenChannel() {
+    const serial::PortOpenResult opened =
+        m_serial.Open(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
+                      m_dwEventMask, kSendBufferSize);
     // A frame cut off by an earlier close must not swallow the first bytes of the new
     // line. Reset only now: OpenPort has ended the old monitor, and nothing it handed
     // over reaches the receiver any more.
@@ -336,6 +346,7 @@ bool CConsoleDlg::OpenChannel() {
 
 void CConsoleDlg::OnConnect() {
     if (m_bConnected) {
+        EndTransferWithTheLine("已断开连接");
         Disconnect();
     } else {
         Connect();
@@ -351,8 +362,13 @@ void CConsoleDlg::Disconnect() {
 }
 
 void CConsoleDlg::Connect() {
-    if (!OpenChannel()) {
-        m_window.MessageBox("没有发现此串口或被占用", BoxButtons::kOk);
+    const serial::PortOpenResult opened = OpenChannel();
+    if (!opened.PortIsOpen()) {
+        // A failure of the system's own (the channel's box has said which) needs no
+        // second box.
+        if (opened.status != serial::PortOpenStatus::kSystemFailure) {
+            m_window.MessageBox("没有发现此串口或被占用", BoxButtons::kOk);
+        }
         ShowIndicator(false);
         return;
     }
@@ -421,20 +437,34 @@ void CConsoleDlg::KillReplyTimer() {
 
 // ---- line settings -------------------------------------------------------------
 
+// Another port chosen: the open one is given up, and a connection with it, as when the
+// operator disconnects; the window must not claim a connection it no longer has.
 void CConsoleDlg::OnPortChanged() {
-    if (m_serial.IsPortOpen()) m_serial.StopMonitor();
+    const int previousPort = m_nPort;
+    if (m_serial.IsPortOpen()) {
+        EndTransferWithTheLine("已选择其他串口");
+        if (m_bConnected) {
+            KillReplyTimer();
+            Disconnect();
+            m_window.SetText(IDC_STATUS, kStatusText);
+            LogEvent("串口COM" + std::to_string(previousPort) + "已关闭：已选择其他串口");
+        } else {
+            m_serial.StopMonitor();
+            ShowIndicator(false);
+        }
+    }
     m_nPort =
         serial::PortNumberFromName(m_window.GetItemText(IDC_PORT, m_window.GetCurSel(IDC_PORT)));
 }
 
 // Ports come and go (an adapter plugged in, a virtual module started), so the list is
-// filled again each time the operator opens it. While connected the selected port stays
-// listed and selected, gone or not; otherwise a port that has gone gives way to the
-// first one, and m_nPort follows silently. Unlike the operator's choice, this never
-// touches the channel.
+// filled again each time the operator opens it. The selected port stays listed and
+// selected, gone or not: the next connect tries it, and says so when it cannot be
+// opened, rather than opening some other port. Only with nothing selected yet does the
+// first port that appears become the selection, and m_nPort follows it. Unlike the
+// operator's choice, this never touches the channel.
 void CConsoleDlg::RefreshPortList() {
-    const int selected =
-        ui::RefreshPortList(m_window, IDC_PORT, m_environment.scanPorts(), m_bConnected);
+    const int selected = ui::RefreshPortList(m_window, IDC_PORT, m_environment.scanPorts());
     if (!m_bConnected) m_nPort = selected;
 }
 
@@ -469,8 +499,11 @@ void CConsoleDlg::OnStopBitsChanged() {
 }
 
 void CConsoleDlg::ReopenPort() {
-    if (!OpenChannel()) {
-        m_window.MessageBox("没有成功，请重试", BoxButtons::kOk);
+    const serial::PortOpenResult opened = OpenChannel();
+    if (!opened.PortIsOpen()) {
+        if (opened.status != serial::PortOpenStatus::kSystemFailure) {
+            m_window.MessageBox("没有成功，请重试", BoxButtons::kOk);
+        }
         ShowIndicator(false);
     } else if (m_bConnected) {
         ShowIndicator(false);

@@ -78,6 +78,7 @@ public:
     void OnSysCommand(unsigned command) override;
     void OnDropDown(int id) override;
     void OnHelp() override;
+    void OnEditMenuCommand(int id, unsigned command) override;
 
     // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
     long OnSerialRxChar(unsigned wParam, int lParam);
@@ -86,6 +87,10 @@ public:
     // `reason` (an export file keeps the blocks written; the buttons come back). False
     // when no transfer runs or its end is already settled.
     bool AbortLibraryTransfer(const std::string& reason);
+    // Window thread: the line under a running transfer has ended (`cause`): the transfer
+    // ends at its next step with no box of its own; the log says why and field 1013
+    // shows the outcome. A transfer whose last block was answered still succeeds.
+    void EndTransferWithTheLine(const std::string& cause);
     // Whether a library transfer is under way: from its start until its end has been
     // handled here (buttons 1063 and 1064 disabled meanwhile).
     bool IsLibraryTransferActive() const { return m_transferActive; }
@@ -110,7 +115,7 @@ private:
     void Disconnect();
     void OnTestConnection();
     void OnConnectReply(const protocol::FrameView& frame);
-    bool OpenChannel();
+    serial::PortOpenResult OpenChannel();
     void ArmReplyTimer();
     void KillReplyTimer();
 
@@ -140,6 +145,10 @@ private:
     void OnReadTimedTasksReply(std::span<const std::uint8_t> payload);
     void OnSetTimedTasksReply();
     void OnSendAcCodeReply();
+
+    // The log's context menu (console_log.cpp).
+    void OnSaveLog();
+    void OnClearLog();
 
     // Library export and import (console_library.cpp).
     void OnImportLibrary();
@@ -200,6 +209,8 @@ private:
     // the window at a time.
     std::string m_libraryPath;
     std::string m_libraryDialogDir;
+    // The folder the log's save dialog opens in: the home folder until a file is chosen.
+    std::string m_logDialogDir;
     library::LibraryTransfer m_transfer;
     bool m_transferActive = false;
     bool m_closing = false;

@@ -46,11 +46,13 @@ std::uint8_t Selection(const Window& window, int id) {
     return static_cast<std::uint8_t>(window.GetCurSel(id));
 }
 
-// The slot typed into a slot edit; nothing, after telling the operator, when it is out
-// of range.
+// The slot typed into a slot edit; nothing, after telling the operator, when it is
+// empty or out of range.
 std::optional<std::uint16_t> SlotInRange(Window& window, const std::string& typed) {
     const std::int32_t slot = ParseDecimalField(typed);
-    if (!functions::IsSlotInRange(slot)) {
+    // An emptied field names no slot; read as 0 it would overwrite slot 0's code.
+    const bool empty = typed.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
+    if (empty || !functions::IsSlotInRange(slot)) {
         window.MessageBox("序号超范围!", BoxButtons::kOk);
         return std::nullopt;
     }

@@ -1,11 +1,9 @@
 // The console's side of the code library transfer: the file choice, the window's host
 // of the transfer (frames, log, boxes, progress in status field 1013, the end), and the
 // handlers of replies 50 and 52.
-#include <cstdlib>
-#include <filesystem>
-
 #include "protocol/commands.h"
 #include "ui/console_dlg.h"
+#include "ui/user_folders.h"
 
 namespace orvante::ui {
 
@@ -15,16 +13,6 @@ using library::TransferOutcome;
 using library::TransferProgress;
 
 constexpr const char* kLibraryFileFilter = "红外数据(*.db)|*.db|所有文件(*.*)|*.*||";
-
-// Where the first file dialog opens. The folder of the last chosen file follows.
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr ? home : "";
-}
-
-std::string FolderOf(const std::string& path) {
-    return std::filesystem::path(path).parent_path().string();
-}
 
 // Short enough for status field 1013 (about nine Chinese characters wide). A running
 // import shows its share of the file as the bytes moved out of the file's bytes.
@@ -66,9 +54,17 @@ void CConsoleDlg::OnImportLibrary() {
 // process's current directory is left alone: nothing here depends on it.
 void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
     if (m_transferActive) return;
+    // Without a line nothing can move: said once, before a file is chosen or touched.
+    if (!m_serial.IsPortInUse()) {
+        m_window.MessageBox(serial::kPortNotOpenText, BoxButtons::kOk);
+        return;
+    }
     m_libraryPath.clear();
+    // An export named without an extension gets ".db", so that the import dialog's
+    // default filter shows it.
     const FileDialogOptions options{
-        kLibraryFileFilter, m_libraryDialogDir.empty() ? HomeFolder() : m_libraryDialogDir, ""};
+        kLibraryFileFilter, m_libraryDialogDir.empty() ? HomeFolder() : m_libraryDialogDir,
+        op == protocol::kCmdExportBlock ? "db" : ""};
     const std::optional<std::string> chosen = op == protocol::kCmdExportBlock
                                                   ? m_window.SaveFileDialog(options)
                                                   : m_window.OpenFileDialog(options);
@@ -83,6 +79,10 @@ void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
 
 bool CConsoleDlg::AbortLibraryTransfer(const std::string& reason) {
     return m_transfer.Abort(reason);
+}
+
+void CConsoleDlg::EndTransferWithTheLine(const std::string& cause) {
+    if (m_transfer.Abort({})) LogEvent("码库传输中止：" + cause);
 }
 
 void CConsoleDlg::OnExportBlockReply(const protocol::FrameView& frame) {
@@ -119,7 +119,11 @@ std::uint16_t CConsoleDlg::SourceAddress() {
     return m_localAddress.load();
 }
 
+// A port closed under the transfer has already been told of (the operator closed it,
+// or the channel's box reported its loss) and ends the transfer: a frame sent after it
+// goes nowhere, without a second box.
 void CConsoleDlg::SendFrame(std::span<const std::uint8_t> frame) {
+    if (!m_serial.IsPortInUse()) return;
     m_serial.QueueSend(frame.data(), frame.size());
 }
 

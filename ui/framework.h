@@ -43,6 +43,9 @@ public:
     virtual void OnDropDown(int /*id*/) {}
     // The operator asked for help (F1). Default: nothing.
     virtual void OnHelp() {}
+    // An item that AppendEditMenuItem added to an edit's context menu was chosen.
+    // Default: nothing.
+    virtual void OnEditMenuCommand(int /*id*/, unsigned /*command*/) {}
 };
 
 class Window {
@@ -102,6 +105,10 @@ public:
     virtual bool HasSystemMenu() const = 0;
     virtual void AppendSystemMenuSeparator() = 0;
     virtual void AppendSystemMenuItem(unsigned command, const std::string& text) = 0;
+
+    // Adds an item to the context menu of edit `id`, after the edit's own items (copy,
+    // select all, ...); choosing it reports OnEditMenuCommand(id, command).
+    virtual void AppendEditMenuItem(int id, unsigned command, const std::string& text) = 0;
 
     // Runs another dialog of the program modally (template 100: the About box) and
     // returns its result.

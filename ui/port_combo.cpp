@@ -22,12 +22,11 @@ int FindPortItem(const Window& window, int comboId, int port) {
     return -1;
 }
 
-int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports,
-                    bool keepSelected) {
+int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports) {
     const int selected = window.GetCurSel(comboId);
     const std::string selectedItem = window.GetItemText(comboId, selected);
     const int selectedPort = serial::PortNumberFromName(selectedItem);
-    const bool stays = selected >= 0 && (keepSelected || ports.contains(selectedPort));
+    const bool stays = selected >= 0;
 
     EnumeratePorts(window, comboId, ports);
     if (stays) {

@@ -16,9 +16,9 @@ int EnumeratePorts(Window& window, int comboId);
 int FindPortItem(const Window& window, int comboId, int port);
 
 // Refills the combo from `ports` and returns the port number of the item then selected
-// (0 when none). The selected port stays selected while `ports` has it, and also when it
-// is gone if `keepSelected` (its item then stays too); otherwise the first item is
-// selected.
-int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports, bool keepSelected);
+// (0 when none). The selection never moves on its own: a selected port that has gone
+// keeps its item, with its last text, until its number is listed again (the item then
+// takes the new text). With nothing selected, the first item is selected.
+int RefreshPortList(Window& window, int comboId, const serial::DeviceMap& ports);
 
 }  // namespace orvante::ui

@@ -7,6 +7,9 @@ inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDS_ABOUTBOX = 101;  // "关于 ORVANTE(&A)..."
 inline constexpr int IDD_MAIN = 102;
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+// The log's context menu: save the whole log to a text file, empty it.
+inline constexpr unsigned IDM_LOG_SAVE = 0x0020;
+inline constexpr unsigned IDM_LOG_CLEAR = 0x0030;
 inline constexpr int kReplyTimerId = 1;
 
 // Controls of the main window.

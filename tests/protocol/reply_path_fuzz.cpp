@@ -3,6 +3,7 @@
 // frames the receiver assembles from them. Aborts when a route, a reader, the handshake
 // reader or the export block check disagrees with the minimum payload of the reply's
 // route; out-of-bounds access is caught by AddressSanitizer.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -119,5 +120,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckFrame(protocol::FrameView(receiver.Frame()));
         }
     }
+    // The bytes as the command and payload of a reply the receiver takes whole, so that
+    // every route is reached by assembled frames too, not only where a checksum matches.
+    if (size == 0 || size - 1 > protocol::kMaxReceivedLength - protocol::kLengthOverhead) return 0;
+    const auto frame =
+        protocol::BuildModuleFrame(0x1234, protocol::kBroadcastAddress, data[0], input.subspan(1));
+    receiver.Reset();
+    std::size_t frames = 0;
+    for (const std::uint8_t byte : frame) {
+        if (receiver.Feed(byte) == protocol::FrameReceiver::Result::kFrame) {
+            Require(std::ranges::equal(receiver.Frame(), frame));
+            CheckFrame(protocol::FrameView(receiver.Frame()));
+            ++frames;
+        }
+    }
+    Require(frames == 1);
     return 0;
 }

@@ -83,6 +83,17 @@ public:
     // Items of the window menu: {command, text}; a separator is {0, ""}.
     const std::vector<std::pair<unsigned, std::string>>& SystemMenu() const { return systemMenu_; }
     const std::vector<int>& DialogsRun() const { return dialogsRun_; }
+    // Items added to edits' context menus: {edit id, command, text}.
+    struct EditMenuItem {
+        int id;
+        unsigned command;
+        std::string text;
+    };
+    const std::vector<EditMenuItem>& EditMenu() const { return editMenu_; }
+    // The operator chooses an item of an edit's context menu.
+    void ChooseEditMenuItem(int id, unsigned command) {
+        if (events_) events_->OnEditMenuCommand(id, command);
+    }
     // Told of every box over the window and every change of a control's text or icon, in
     // the order they happen: "box <text>", "text <id> <text set or appended>", "icon <id>".
     void WatchChanges(std::function<void(const std::string&)> watcher) {
@@ -130,6 +141,9 @@ public:
     void AppendSystemMenuItem(unsigned command, const std::string& text) override {
         systemMenu_.push_back({command, text});
     }
+    void AppendEditMenuItem(int id, unsigned command, const std::string& text) override {
+        editMenu_.push_back({id, command, text});
+    }
     int DoModalDialog(int templateId) override {
         dialogsRun_.push_back(templateId);
         return ui::IDOK;
@@ -152,6 +166,7 @@ private:
     std::optional<int> endResult_;
     ui::IconId windowIcon_ = ui::IconId::kNone;
     std::vector<std::pair<unsigned, std::string>> systemMenu_;
+    std::vector<EditMenuItem> editMenu_;
     std::vector<int> dialogsRun_;
     std::function<void(const std::string&)> watcher_;  // window thread only
 

@@ -240,14 +240,28 @@ TEST_F(ConsoleDialog, BaudChoiceIsRecordedAndUsedAtTheNextConnect) {
     EXPECT_EQ(seen.ospeed, 43000u);
 }
 
-TEST_F(ConsoleDialog, PortChangeWhileConnectedStopsTheChannelButKeepsTheButton) {
-    ConnectTo(0x1234);
-    window_.SelectItem(IDC_PORT, 1);
-    EXPECT_EQ(Dialog().Port(), kLinePort + 1);
-    ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
-    EXPECT_TRUE(Dialog().IsConnected());
-    EXPECT_EQ(window_.GetText(IDC_CONNECT), "断开连接");
-    EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOn);
+// Another port chosen while connected: the window disconnects as for a lost device, and
+// no "连接失败!" follows a change made before the handshake's answer.
+TEST_F(ConsoleDialog, PortChangeWhileConnectedDisconnects) {
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered);
+        if (answered) {
+            ConnectTo(0x1234);
+        } else {
+            window_.Click(IDC_CONNECT);
+        }
+        window_.SelectItem(IDC_PORT, 1);
+        EXPECT_EQ(Dialog().Port(), kLinePort + 1);
+        ASSERT_TRUE(PumpUntil([&] { return !Dialog().Channel().IsPortOpen(); }));
+        EXPECT_FALSE(Dialog().IsConnected());
+        EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
+        EXPECT_EQ(window_.GetText(IDC_STATUS), "运行状态：");
+        EXPECT_EQ(window_.Control(IDC_INDICATOR).icon, IconId::kIndicatorOff);
+        EXPECT_TRUE(LogHas("串口COM" + std::to_string(kLinePort) + "已关闭：已选择其他串口"));
+        EXPECT_FALSE(window_.TimerPeriod(kReplyTimerId).has_value());
+        EXPECT_TRUE(window_.Boxes().empty());
+        window_.SelectItem(IDC_PORT, 0);
+    }
 }
 
 TEST_F(ConsoleDialog, HiddenSettingWhileConnectedReopensWithoutAMonitor) {
@@ -286,11 +300,14 @@ TEST_F(ConsoleDialog, HiddenSettingOnAMissingPortSaysSo) {
 // Opening the port list fills it anew from the machine, one step after the other; the
 // selection and m_nPort stay consistent, and nothing else changes: no box, no log line,
 // no touch on the channel.
+// The list is filled anew when opened, and its selection never moves on its own: a
+// port that has gone stays selected with its last text until its number is back.
 TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
     const serial::PortEntry line = ports_.at(kLinePort);
     const serial::PortEntry gone = ports_.at(kLinePort + 1);
     const serial::PortEntry added{"/nonexistent/new", "new"};
-    enum class Action { kNone, kConnect, kDisconnect };
+    const serial::PortEntry back{line.devicePath, "back"};
+    enum class Action { kNone, kConnect, kDisconnect, kUnselect };
     const struct {
         const char* name;
         Action action;
@@ -308,17 +325,31 @@ TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
          {{4, gone}, {7, added}},
          {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
          3},
-        {"after the disconnect it goes, and the first port is taken",
+        {"after the disconnect it stays selected",
          Action::kDisconnect,
          {{4, gone}, {7, added}},
-         {"COM4 (gone)", "COM7 (new)"},
-         4},
-        {"the last port goes", Action::kNone, {}, {}, 0},
+         {"COM3 (pty)", "COM4 (gone)", "COM7 (new)"},
+         3},
+        {"back again, it takes its new text",
+         Action::kNone,
+         {{3, back}, {7, added}},
+         {"COM3 (back)", "COM7 (new)"},
+         3},
+        {"the last port goes", Action::kNone, {}, {"COM3 (back)"}, 3},
+        {"with nothing selected, the first port that appears is taken",
+         Action::kUnselect,
+         {{7, added}, {9, gone}},
+         {"COM7 (new)", "COM9 (gone)"},
+         7},
     };
     for (const auto& step : kSteps) {
         SCOPED_TRACE(step.name);
         if (step.action == Action::kConnect) ConnectTo(0x1234);
         if (step.action == Action::kDisconnect) window_.Click(IDC_CONNECT);
+        if (step.action == Action::kUnselect) {
+            window_.ResetContent(IDC_PORT);
+            window_.SetCurSel(IDC_PORT, -1);
+        }
         const auto logLines = LogLines().size();
         ports_ = step.ports;
         window_.OpenList(IDC_PORT);

@@ -11,11 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QStyle>
 #include <algorithm>
 #include <future>
+#include <memory>
 #include <type_traits>
 
 #include "ui/qt/about_box.h"
@@ -398,6 +400,41 @@ void QtWindow::AppendSystemMenuSeparator() {
 
 void QtWindow::AppendSystemMenuItem(unsigned command, const std::string& text) {
     OnWindowThread([&] { systemMenu_.push_back(MenuItem{false, command, FromUtf8(text)}); });
+}
+
+void QtWindow::AppendEditMenuItem(int id, unsigned command, const std::string& text) {
+    OnWindowThread([&] {
+        QWidget* edit = Control(id);
+        if (edit == nullptr) return;
+        std::vector<MenuItem>& items = editMenus_[id];
+        if (items.empty()) {
+            edit->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(edit, &QWidget::customContextMenuRequested, this,
+                    [this, id](QPoint position) { ShowEditMenu(id, position); });
+        }
+        items.push_back(MenuItem{false, command, FromUtf8(text)});
+    });
+}
+
+void QtWindow::ShowEditMenu(int id, QPoint position) {
+    QWidget* edit = Control(id);
+    std::unique_ptr<QMenu> menu;
+    if (auto* text = qobject_cast<QPlainTextEdit*>(edit)) {
+        menu.reset(text->createStandardContextMenu(position));
+    } else if (auto* line = qobject_cast<QLineEdit*>(edit)) {
+        menu.reset(line->createStandardContextMenu());
+    } else {
+        menu = std::make_unique<QMenu>(edit);
+    }
+    menu->addSeparator();
+    std::vector<std::pair<QAction*, unsigned>> added;
+    for (const MenuItem& item : editMenus_[id]) {
+        added.emplace_back(menu->addAction(item.text), item.command);
+    }
+    QAction* chosen = menu->exec(edit->mapToGlobal(position));
+    for (const auto& [action, command] : added) {
+        if (action == chosen && events_) events_->OnEditMenuCommand(id, command);
+    }
 }
 
 int QtWindow::DoModalDialog(int templateId) {

@@ -72,6 +72,7 @@ public:
     bool HasSystemMenu() const override { return true; }
     void AppendSystemMenuSeparator() override;
     void AppendSystemMenuItem(unsigned command, const std::string& text) override;
+    void AppendEditMenuItem(int id, unsigned command, const std::string& text) override;
     int DoModalDialog(int templateId) override;
     void EndDialog(int result) override;
     WindowThread& Thread() override { return queue_; }
@@ -94,6 +95,8 @@ private:
     Widget* Find(int id) const;
 
     void ConnectNotifications();
+    // The edit's own context menu, then the items added to it.
+    void ShowEditMenu(int id, QPoint position);
 
     struct MenuItem {
         bool separator;
@@ -106,6 +109,8 @@ private:
     std::unordered_map<int, QWidget*> controls_;  // owned by their parent widgets
     std::map<int, QTimer> timers_;
     std::vector<MenuItem> systemMenu_;
+    // Items added to edits' context menus, by edit id.
+    std::map<int, std::vector<MenuItem>> editMenus_;
     std::optional<int> endResult_;
     // Boxes with no owner shown for other threads and not yet closed.
     std::vector<QPointer<QMessageBox>> foreignBoxes_;
