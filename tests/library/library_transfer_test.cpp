@@ -79,9 +79,10 @@ public:
     }
 
     // Runs a transfer of `op` on `path` to its end.
-    TransferProgress Run(std::uint8_t op, const std::string& path) {
+    TransferProgress Run(std::uint8_t op, const std::string& path, int retries = 1) {
         LibraryTransfer transfer(*this, clock);
-        EXPECT_TRUE(transfer.Start({op, path}));
+        running = &transfer;
+        EXPECT_TRUE(transfer.Start({op, path, retries}));
         EXPECT_TRUE(RunToEnd(transfer)) << "the transfer ends";
         transfer.Join();
         return result_.value_or(TransferProgress{});
@@ -102,6 +103,7 @@ public:
         Record([&] { boxes.push_back(caption + ":" + text); });
     }
     void ShowProgress(const TransferProgress& progress) override {
+        if (onProgress) onProgress(progress);
         Record([&] { shown.push_back(progress.bytes); });
     }
     void OnTransferEnd(const TransferProgress& result) override {
@@ -110,6 +112,9 @@ public:
 
     test::ManualClock clock;
     std::function<void(std::size_t frame)> beforeFrame;  // as frame n reaches the peer
+    // On the worker, as it shows progress; `running` is the transfer at work.
+    std::function<void(const TransferProgress&)> onProgress;
+    LibraryTransfer* running = nullptr;
     // Written by the worker; read once it has ended.
     std::vector<std::string> sent, log, boxes;
     std::vector<std::size_t> shown;
@@ -424,6 +429,58 @@ TEST(LibraryEnds, FailuresEndWithABoxThatSaysWhy) {
         }
     }
     EXPECT_EQ(ReadFileBytes(dir.File("out.db")), Bytes(150, sim::kErasedByte));
+}
+
+// A block goes again as often as asked after each silence, and no more.
+TEST(LibraryEnds, ABlockIsResentAsOftenAsAsked) {
+    const struct {
+        int retries;
+        TransferOutcome outcome;
+        std::size_t framesSent;  // block 1, block 2 (each time), block 3
+    } kRows[] = {
+        {0, TransferOutcome::kTimedOut, 2},
+        {1, TransferOutcome::kTimedOut, 3},
+        {2, TransferOutcome::kSucceeded, 5},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.retries);
+        test::TempDir dir;
+        sim::VirtualModule module(LibraryOf(120));
+        Link link(ModulePeer(module));
+        link.beforeFrame = [&](std::size_t frame) {
+            if (frame == 2) module.SetFaults({.dropNext = 2});
+        };
+        const TransferProgress result = link.Run(kCmdExportBlock, dir.File("out.db"), row.retries);
+        EXPECT_EQ(result.outcome, row.outcome);
+        EXPECT_EQ(link.sent.size(), row.framesSent);
+        EXPECT_EQ(result.resentBlocks, std::min(row.retries, 2));
+    }
+}
+
+// An end asked for after the last block was answered, before the outcome is settled,
+// does not turn a complete transfer into a broken one; a silent end shows no box.
+TEST(LibraryEnds, ATransferWhoseLastBlockWasAnsweredIsComplete) {
+    for (const bool silent : {false, true}) {
+        SCOPED_TRACE(silent);
+        test::TempDir dir;
+        const Bytes image = RandomBytes(120, 5);
+        WriteFileBytes(dir.File("in.db"), image);
+        sim::VirtualModule module(LibraryOf(500));
+        Link link(ModulePeer(module));
+        link.onProgress = [&](const TransferProgress& progress) {
+            if (progress.bytes != image.size()) return;
+            if (silent) {
+                link.running->Stop();
+            } else {
+                link.running->Abort("");
+            }
+        };
+        const TransferProgress result = link.Run(kCmdImportBlock, dir.File("in.db"));
+        EXPECT_EQ(result.outcome, TransferOutcome::kSucceeded);
+        EXPECT_EQ(result.bytes, image.size());
+        EXPECT_EQ(link.boxes, silent ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"成功:导入成功！"});
+    }
 }
 
 // A module that never sends a short block cannot go past 16-bit offsets.

@@ -3,6 +3,7 @@
 #include "serial/serial_channel.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -304,6 +305,30 @@ TEST_F(ChannelTest, ConfigurationFailureShowsOneBoxAndLeavesThePortOpen) {
     EXPECT_EQ(
         boxes[0].text.rfind("WARNING:  BuildCommDCB() Failed with the following error: \n", 0), 0u);
     EXPECT_EQ(boxes[0].caption, "Application Error");
+}
+
+// Every descriptor the process may have is taken while the channel is made, so that
+// its events cannot be: the open then fails once, with the channel's own box.
+TEST_F(ChannelTest, EventsThatCouldNotBeMadeFailTheOpenWithOneBox) {
+    std::vector<int> taken;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered{64, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) taken.push_back(fd);
+    std::optional<CSerialChannel> channel(std::in_place, ResolveTo(kPort, pty_.SlavePath()));
+    for (const int fd : taken) close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+
+    const PortOpenResult result =
+        channel->Open(&owner_, kPort, 9600, 'N', 8, 1, kMask, 512);
+    EXPECT_EQ(result.status, PortOpenStatus::kSystemFailure);
+    EXPECT_FALSE(channel->IsPortOpen());
+    EXPECT_FALSE(channel->StartMonitor());
+    ASSERT_EQ(window_.Boxes().size(), 1u);
+    EXPECT_EQ(window_.Boxes()[0].text.rfind("WARNING:  eventfd() Failed with the following error: \n", 0),
+              0u);
+    channel.reset();  // returns: no monitor was left behind
 }
 
 TEST_F(ChannelTest, PortNumbersAboveNineOpen) {

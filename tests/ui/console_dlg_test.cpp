@@ -6,6 +6,7 @@
 
 #include "protocol/commands.h"
 #include "tests/support/console_fixture.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/termios_probe.h"
 
 namespace orvante::ui {
@@ -360,6 +361,36 @@ TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
         EXPECT_EQ(LogLines().size(), logLines);
         EXPECT_TRUE(window_.Boxes().empty());
     }
+}
+
+// The log's context menu saves the whole log as UTF-8 text (a line an entry) and
+// empties it; a file that cannot be written is said in a box.
+TEST_F(ConsoleDialog, TheLogsMenuSavesAndClearsTheLog) {
+    ASSERT_EQ(window_.EditMenu().size(), 2u);
+    EXPECT_EQ(window_.EditMenu()[0].text, "保存日志…");
+    EXPECT_EQ(window_.EditMenu()[1].text, "清空日志");
+    test::TempDir dir;
+    ConnectTo(0x1234);
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    std::string expected;
+    for (const std::string& line : lines) expected += "12:34:56 " + line + "\r\n";  // the fixture's clock
+
+    window_.AnswerNextFileDialog(dir.File("日志.txt"));
+    window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_SAVE);
+    ASSERT_EQ(window_.FileDialogs().size(), 1u);
+    EXPECT_TRUE(window_.FileDialogs()[0].save);
+    EXPECT_EQ(window_.FileDialogs()[0].options.defaultSuffix, "txt");
+    const auto saved = test::ReadFileBytes(dir.File("日志.txt"));
+    EXPECT_EQ(std::string(saved.begin(), saved.end()), expected);
+
+    window_.AnswerNextFileDialog(dir.File("missing/日志.txt"));
+    window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_SAVE);
+    ASSERT_EQ(window_.Boxes().size(), 1u);
+    EXPECT_EQ(window_.Boxes()[0].text.rfind("无法保存日志到文件", 0), 0u);
+
+    window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_CLEAR);
+    EXPECT_EQ(window_.GetText(IDC_LOG), "");
 }
 
 }  // namespace

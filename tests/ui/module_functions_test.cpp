@@ -137,6 +137,8 @@ TEST_F(ModuleFunctions, RefusedFieldsAndADeclinedQuestionSendNothing) {
     } kCases[] = {
         {IDC_LEARN, IDC_LEARN_INDEX, "-1", IDOK, kSlotRange, 18},
         {IDC_LEARN, IDC_LEARN_INDEX, "101", IDOK, kSlotRange, 18},
+        {IDC_LEARN, IDC_LEARN_INDEX, "", IDOK, kSlotRange, 18},  // not slot 0
+        {IDC_TRANSMIT, IDC_SEND_INDEX, " ", IDOK, kSlotRange, 20},
         {IDC_TRANSMIT, IDC_SEND_INDEX, "-1", IDOK, kSlotRange, 20},
         {IDC_RAW_SEND, IDC_SEND_INDEX, "101", IDOK, kSlotRange, 20},
         {IDC_SET_PULSE_CAPACITY, IDC_PULSE_CAPACITY, "0", IDYES, kCapacityRange, 16},
