@@ -33,9 +33,10 @@ std::optional<std::string> ResolvePortFromDeviceMap(int port) {
 }
 
 CSerialChannel::CSerialChannel(PortResolver resolver, SerialOwner* owner)
-    : m_resolver(std::move(resolver)),
-      m_pOwnerWnd(owner),
-      m_eventError(m_stopEvent.IsValid() && m_sendEvent.IsValid() ? 0 : errno) {}
+    : m_resolver(std::move(resolver)), m_pOwnerWnd(owner) {
+    // Kept for the open, which reports it: the channel cannot work without its events.
+    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) m_eventError = errno;
+}
 
 CSerialChannel::~CSerialChannel() {
     Close();
