@@ -2,7 +2,7 @@
 
 # Debian packages the build, the tests and the window need.
 ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev libcli11-dev nlohmann-json3-dev fonts-wqy-microhei)
+    qt6-base-dev qt6-translations-l10n libcli11-dev nlohmann-json3-dev fonts-wqy-microhei)
 
 install_missing_packages() {
     local missing=()

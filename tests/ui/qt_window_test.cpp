@@ -23,9 +23,11 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -266,6 +268,17 @@ TEST_F(QtWindowTest, LogTakesWhatTheWindowGainsAndNothingAboveItMoves) {
     EXPECT_EQ(window.size(), design);
 }
 
+TEST_F(QtWindowTest, LogAtItsLastLineStaysThereWhenTheWindowShrinks) {
+    const QSize design = window.size();
+    window.resize(design + QSize(0, 200));
+    for (int i = 0; i < 60; ++i) window.AppendText(IDC_LOG, "\r\n12:00:01 发送:7E 05 ");
+    QScrollBar* bar = Widget<QPlainTextEdit>(IDC_LOG)->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->value() > 0; }, kWaitMs));  // at the last line
+    window.resize(design);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.size() == design; }, kWaitMs));
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
 // F1 asks for help (the About box) wherever the focus is.
 TEST_F(QtWindowTest, F1AsksForHelpWhereverTheFocusIs) {
     window.activateWindow();
@@ -481,6 +494,15 @@ TEST_F(QtWindowTest, LogKeepsCrLfLinesAndCountsCodePage936Bytes) {
     window.SetText(IDC_LOG, "a\r\nb\rc\nd");  // every kind of break becomes CR LF
     EXPECT_EQ(window.GetText(IDC_LOG), "a\r\nb\r\nc\r\nd");
     EXPECT_EQ(window.TextLength(IDC_LOG), 10u);
+}
+
+// Qt's own texts, as in the log's context menu, are Chinese like the window's.
+TEST_F(QtWindowTest, QtsOwnTextsAreChinese) {
+    const std::unique_ptr<QMenu> menu(Widget<QPlainTextEdit>(IDC_LOG)->createStandardContextMenu());
+    const QList<QAction*> items = menu->actions();
+    EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](QAction* a) {
+        return a->text().startsWith(QStringLiteral("复制(&C)"));
+    }));
 }
 
 // ---- Events ---------------------------------------------------------------------
@@ -702,14 +724,19 @@ TEST(QtIcons, IndicatorsAreDotsInAWhiteRimOnNothing) {
     EXPECT_TRUE(app.availableSizes().contains(QSize(16, 16)));
     EXPECT_TRUE(app.availableSizes().contains(QSize(32, 32)));
     EXPECT_TRUE(MakeIcon(IconId::kNone).isNull());
+    EXPECT_EQ(MakeIconPixmap(IconId::kIndicatorOn, 16, 2.0).deviceIndependentSize(),
+              QSizeF(16, 16));
 }
 
 TEST_F(QtWindowTest, IndicatorShowsTheIconItIsGiven) {
     window.SetIcon(IDC_INDICATOR, IconId::kIndicatorOn);
+    EXPECT_EQ(AccessibleText(window.Control(IDC_INDICATOR), QAccessible::Name), "已连接");
     const QImage shown = Widget<QLabel>(IDC_INDICATOR)->pixmap().toImage();
     EXPECT_EQ(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(0xe0, 0, 0));
     window.SetWindowIcon(IconId::kApplication);
     EXPECT_FALSE(window.windowIcon().isNull());
+    window.SetIcon(IDC_INDICATOR, IconId::kIndicatorOff);
+    EXPECT_EQ(AccessibleText(window.Control(IDC_INDICATOR), QAccessible::Name), "未连接");
 }
 
 TEST(QtFileFilter, WindowsFiltersBecomeQtFilters) {
@@ -759,6 +786,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     orvante::ui::qt::ApplyClassicLook(app);
+    orvante::ui::qt::InstallQtChineseTexts(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -21,7 +21,7 @@ AboutBox::AboutBox(QWidget* owner)
     icon->setAccessibleName(QStringLiteral("ORVANTE"));
     icon->setGeometry(DluToPixels(Dlu{11, 17, 21, 21}));
 
-    auto* version = MakeChild<QLabel>(this, QStringLiteral("ORVANTE 1.0 版"));
+    auto* version = MakeChild<QLabel>(this, QStringLiteral("ORVANTE " ORVANTE_VERSION " 版"));
     version->setTextFormat(Qt::PlainText);
     version->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     version->setGeometry(DluToPixels(Dlu{40, 21, 130, 12}));

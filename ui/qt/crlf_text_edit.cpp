@@ -1,5 +1,8 @@
 #include "ui/qt/crlf_text_edit.h"
 
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTimer>
 
@@ -117,6 +120,27 @@ void CrLfTextEdit::mousePressEvent(QMouseEvent* event) {
 void CrLfTextEdit::insertFromMimeData(const QMimeData* source) {
     FlushAppends();
     QPlainTextEdit::insertFromMimeData(source);
+}
+
+void CrLfTextEdit::resizeEvent(QResizeEvent* event) {
+    // Reached for the viewport's resizes, before the text is laid out for the new size.
+    // Appends scroll only until the last line is whole, which can be a line short of the
+    // scroll bar's end, so that is what "at the bottom" means here.
+    const bool atBottom = ShowsLastLine(event->oldSize().height());
+    QPlainTextEdit::resizeEvent(event);
+    if (atBottom) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+bool CrLfTextEdit::ShowsLastLine(int viewportHeight) {
+    // Down from the first block on screen, as painting goes, until the viewport's end.
+    QTextBlock block = firstVisibleBlock();
+    qreal bottom = blockBoundingGeometry(block).translated(contentOffset()).bottom();
+    while (block.next().isValid() && bottom <= viewportHeight) {
+        block = block.next();
+        bottom += blockBoundingRect(block).height();
+    }
+    // The last block's rectangle ends in the document's margin, which may be out of view.
+    return !block.next().isValid() && bottom - document()->documentMargin() <= viewportHeight;
 }
 
 }  // namespace orvante::ui::qt

@@ -39,8 +39,14 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+    // A log that showed its last line still does when it changes size (the window was
+    // resized): by itself it would keep its first visible line instead.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Whether the last line is whole in a viewport this high, as laid out now.
+    bool ShowsLastLine(int viewportHeight);
+
     QString pending_;  // appended, not yet in the document
     bool flushQueued_ = false;
     std::size_t length_ = 0;  // of document and pending_ together, unless stale

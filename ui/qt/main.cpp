@@ -86,6 +86,8 @@ int main(int argc, char** argv) {
         environment.preselectedPort = commandLine.port;
     }
     orvante::ui::qt::ApplyClassicLook(app);
+    // Without Qt's translations installed its own texts stay English; the window works.
+    orvante::ui::qt::InstallQtChineseTexts(app);
     QtWindowHost host;
     orvante::ui::CConsoleApp console(host, environment);
     console.InitInstance();

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <cmath>
 
 namespace orvante::ui::qt {
 
@@ -64,8 +65,11 @@ void PaintApplication(QPainter& painter, int size) {
 
 }  // namespace
 
-QPixmap MakeIconPixmap(IconId id, int size) {
-    QPixmap pixmap(size, size);
+QPixmap MakeIconPixmap(IconId id, int size, qreal devicePixelRatio) {
+    const int devicePixels = static_cast<int>(std::ceil(size * devicePixelRatio));
+    QPixmap pixmap(devicePixels, devicePixels);
+    // The painter then draws in device-independent pixels, at the full resolution.
+    pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -9,12 +9,14 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QResizeEvent>
 #include <QShortcut>
 #include <QStyle>
+#include <QTranslator>
 #include <algorithm>
 #include <future>
 #include <memory>
@@ -58,6 +60,18 @@ void ApplyClassicLook(QApplication& app) {
         app.setPalette(style->standardPalette());
     }
     app.setFont(DialogFont());
+}
+
+bool InstallQtChineseTexts(QApplication& app) {
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return false;
+    }
+    // Owned by the application from here on, so it lasts as long as the texts it gives.
+    QTranslator* installed = translator.release();
+    installed->setParent(&app);
+    return QCoreApplication::installTranslator(installed);
 }
 
 QtWindow::QtWindow(QWidget* parent)
@@ -234,7 +248,12 @@ void QtWindow::SetIcon(int id, IconId icon) {
         auto* label = Find<QLabel>(id);
         if (!label) return;
         const int size = std::min(label->width(), label->height()) >= 32 ? 32 : 16;
-        label->setPixmap(MakeIconPixmap(icon, size));
+        label->setPixmap(MakeIconPixmap(icon, size, label->devicePixelRatioF()));
+        // The connection indicator says its state to screen readers too.
+        if (id == IDC_INDICATOR) {
+            label->setAccessibleName(icon == IconId::kIndicatorOn ? QStringLiteral("已连接")
+                                                                  : QStringLiteral("未连接"));
+        }
     });
 }
 

@@ -23,6 +23,11 @@ namespace orvante::ui::qt {
 // grey palette and the dialog font. Call once, before any window is made.
 void ApplyClassicLook(QApplication& app);
 
+// Qt's own texts (file dialogs, standard buttons, the edits' context menus) in Chinese,
+// like the rest of the window, from Qt's installed translations; the application keeps
+// them. False, and Qt's English texts, when those translations are not installed.
+bool InstallQtChineseTexts(QApplication& app);
+
 // The dialog font, "宋体" 9 pt, with CJK fonts found on Linux behind it.
 QFont DialogFont();
 
