@@ -1,12 +1,15 @@
 // Library export and import against the virtual module (orvante-sim, its own process)
 // timed as a real line, reported as wall time over the line's bound: the bytes both ways,
-// 10 bits a byte. Two clients, on the same module in the same run:
+// 10 bits a byte. Three clients, on the same module in the same run:
 // - the console as an operator uses it: the dialog with its event log in the Qt window
 //   (offscreen), the channel and its monitor, the transfer worker;
+// - the command line: the headless session orvante-cli is built on, in this process (the
+//   channel and its monitor, the transfer worker, no window thread);
 // - a minimal client (raw tty, lock-step, nothing else), which shows what the module and
 //   this machine cost by themselves.
-// The console's cost is its ratio minus the minimal client's. Unpaced, the console's
-// blocks per second and CPU time per block (the module's process is not counted).
+// A client's own cost is its ratio minus the minimal client's. Unpaced, the console's and
+// the command line's blocks per second and CPU time per block (the module's process is
+// not counted).
 //
 // ORVANTE_BENCH_LIBRARY_BYTES sets the library size (default 65536) for quicker runs.
 #include <benchmark/benchmark.h>
@@ -27,6 +30,9 @@
 
 #include "bench/minimal_client.h"
 #include "bench/sim_process.h"
+#include "protocol/replies.h"
+#include "serial/port_list.h"
+#include "session/session.h"
 #include "tests/support/runtime_dir.h"
 #include "ui/console_dlg.h"
 #include "ui/qt/qt_window.h"
@@ -221,12 +227,61 @@ void BM_Console(benchmark::State& state) {
     }
 }
 
-// For every rate (0: unpaced) and direction, the minimal client and then the console,
-// one after the other, so that both meet the machine in the same state.
+// ---- the command line ----
+
+// The session as orvante-cli drives it for `--port COM<n> --baud B export|import FILE`:
+// opened by the module's COM name, connected with the handshake, then one transfer an
+// iteration, timed from its start to the end of WaitTransfer as the program times its
+// own "seconds". No hooks: the program logs only with --verbose and draws its progress
+// line only on a terminal.
+void BM_CommandLine(benchmark::State& state) {
+    const int baud = static_cast<int>(state.range(0));
+    const bool isImport = state.range(1) != 0;
+    Module module(baud);
+    if (!module.sim.IsReady()) return state.SkipWithError("the virtual module did not start");
+    QTemporaryDir files;
+    const std::string path = files.filePath("library.db").toStdString();
+    if (isImport) {
+        const std::vector<std::uint8_t> image = RandomImage(LibraryBytes());
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+    }
+    session::Session session;
+    const session::PortName port = session::ResolvePortName(
+        "COM" + std::to_string(module.sim.PortNumber()), serial::ScanDeviceMap());
+    if (session.Open(port, {.baud = baud > 0 ? baud : 230400}).status !=
+        serial::PortOpenStatus::kOpened) {
+        return state.SkipWithError("the session did not open the port");
+    }
+    if (session.Connect(protocol::kReplyTimeout) != session::WaitEnd::kAnswered) {
+        return state.SkipWithError("the session did not connect");
+    }
+    const library::TransferJob job{
+        isImport ? protocol::kCmdImportBlock : protocol::kCmdExportBlock, path, 1};
+    for (auto _ : state) {
+        const double cpuBefore = ProcessCpuSeconds();
+        const auto start = Clock::now();
+        if (!session.StartTransfer(job)) return state.SkipWithError("the transfer did not start");
+        const library::TransferProgress result = session.WaitTransfer(nullptr);
+        const auto wall = Clock::now() - start;
+        if (result.outcome != library::TransferOutcome::kSucceeded) {
+            return state.SkipWithError("the transfer did not complete");
+        }
+        ReportRatio(state, wall, LineBytesOfTransfer(LibraryBytes()), baud);
+        const double blocks = static_cast<double>(LibraryBytes() / 50 + 1);
+        state.counters["blocks_per_s"] = blocks / std::chrono::duration<double>(wall).count();
+        state.counters["cpu_us_per_block"] = (ProcessCpuSeconds() - cpuBefore) * 1e6 / blocks;
+    }
+}
+
+// For every rate (0: unpaced) and direction, the minimal client, the command line and
+// the console, one after the other, so that all meet the machine in the same state.
 void RegisterTransfers() {
     for (const int baud : {9600, 115200, 230400, 0}) {
         for (const int import : {0, 1}) {
             for (const auto& [name, run] : {std::pair{"MinimalClient", &BM_MinimalClient},
+                                            std::pair{"CommandLine", &BM_CommandLine},
                                             std::pair{"Console", &BM_Console}}) {
                 benchmark::RegisterBenchmark(name, run)
                     ->ArgNames({"baud", "import"})
