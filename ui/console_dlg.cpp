@@ -108,7 +108,6 @@ void CConsoleDlg::UpdateData(bool fromControls) {
     const std::pair<int, std::string*> bindings[] = {
         {IDC_TARGET_ADDR, &m_strTargetAddr},
         {IDC_LOCAL_ADDR, &m_strLocalAddr},
-        {IDC_LOG, &m_strLog},
         {IDC_SEND_INDEX, &m_strSendIndex},
         {IDC_LEARN_INDEX, &m_strLearnIndex},
         {IDC_PULSE_CAPACITY, &m_strPulseCount},

@@ -57,8 +57,10 @@ public:
     // window is shown.
     bool OnInitDialog();
 
-    // Data exchange between the six bound texts and their controls: true reads the
-    // controls into the members, false writes the members back.
+    // Data exchange between the bound texts and their controls: true reads the controls
+    // into the members, false writes the members back. The log is not among them: it is
+    // append-only and the event log's, so nothing reads it back to send a request or to
+    // handle a reply, and no old copy of it can be written over newer lines.
     void UpdateData(bool fromControls);
 
     // The one way the function handlers send a request: from LocalAddress to the
@@ -189,7 +191,6 @@ private:
     // Texts bound to controls by UpdateData.
     std::string m_strTargetAddr;
     std::string m_strLocalAddr;
-    std::string m_strLog;
     std::string m_strSendIndex;
     std::string m_strLearnIndex;
     std::string m_strPulseCount;

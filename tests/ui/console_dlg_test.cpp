@@ -141,14 +141,15 @@ TEST_F(ConsoleDialog, ButtonsWithoutAFunctionDoNothing) {
     EXPECT_EQ(window_.GetText(IDC_LOG), "");
 }
 
+// The bound texts go back as they were read; the log keeps what came since.
 TEST_F(ConsoleDialog, DataExchangePutsBackTheTextsReadLast) {
     Dialog().LogEvent("first");
     Dialog().UpdateData(true);
-    const std::string logThen = window_.GetText(IDC_LOG);
     Dialog().LogEvent("second");
+    const std::string logNow = window_.GetText(IDC_LOG);
     window_.SetText(IDC_LOCAL_ADDR, "changed");
     Dialog().UpdateData(false);
-    EXPECT_EQ(window_.GetText(IDC_LOG), logThen);
+    EXPECT_EQ(window_.GetText(IDC_LOG), logNow);
     EXPECT_EQ(window_.GetText(IDC_LOCAL_ADDR), "");
 }
 
