@@ -51,9 +51,11 @@ CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
     : m_window(window),
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
-      m_owner(
-          window, [this](const serial::SerialMessage& m) { OnSerialMessage(m); },
-          [this](int port, const serial::SysError& error) { OnDeviceLost(port, error); }),
+      m_owner(window,
+              WindowSerialOwner::Frames{
+                  [this](std::span<const std::uint8_t> frame) { DispatchResponse(frame); },
+                  [this](std::span<const std::uint8_t> frame) { TakeTransferReply(frame); }},
+              [this](int port, const serial::SysError& error) { OnDeviceLost(port, error); }),
       m_serial(m_environment.resolvePort, &m_owner),
       m_transfer(*this, *m_environment.transferClock) {
     m_window.SetEvents(this);
@@ -76,7 +78,7 @@ bool CConsoleDlg::OnInitDialog() {
     m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_SAVE, "保存日志…");
     m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_CLEAR, "清空日志");
     UpdateData(false);
-    m_receiver.Reset();
+    m_owner.ResetReceiver();
 
     EnumeratePorts(m_window, IDC_PORT, m_environment.scanPorts());
     if (m_environment.preselectedPort) {
@@ -235,11 +237,6 @@ void CConsoleDlg::SendCommand(std::uint8_t command, const std::uint8_t* payload,
 
 // ---- received frames -----------------------------------------------------------
 
-void CConsoleDlg::OnSerialMessage(const serial::SerialMessage& message) {
-    // The other notifications of the channel have no handler here.
-    if (message.message == serial::WM_SERIAL_RXCHAR) OnSerialRxChar(message.wParam, message.lParam);
-}
-
 // The channel has closed the port and shown its box; the window follows: no request
 // can be answered now, so the reply timer goes too (no "连接失败!" box after the loss).
 void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
@@ -253,16 +250,6 @@ void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
     m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
 }
 
-long CConsoleDlg::OnSerialRxChar(unsigned wParam, int /*lParam*/) {
-    if (m_receiver.Feed(static_cast<std::uint8_t>(wParam)) ==
-        protocol::FrameReceiver::Result::kFrame) {
-        // A copy: a handler may show a box, and the receiver is the window's alone,
-        // but the frame must not change under the handler whatever happens meanwhile.
-        const std::vector<std::uint8_t> frame(m_receiver.Frame().begin(), m_receiver.Frame().end());
-        DispatchResponse(frame);
-    }
-    return 0;
-}
 
 namespace {
 
@@ -316,11 +303,8 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
             OnSendAcCodeReply();
             break;
         case protocol::kCmdExportBlockReply:
-            OnExportBlockReply(view);
-            break;
         case protocol::kCmdImportBlockReply:
-            OnImportBlockAck();
-            break;
+            break;  // the transfer took it where it arrived (TakeTransferReply)
         default:
             break;
     }
@@ -337,9 +321,8 @@ serial::PortOpenResult CConsoleDlg::OpenChannel() {
         m_serial.Open(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
                       m_dwEventMask, kSendBufferSize);
     // A frame cut off by an earlier close must not swallow the first bytes of the new
-    // line. Reset only now: OpenPort has ended the old monitor, and nothing it handed
-    // over reaches the receiver any more.
-    m_receiver.Reset();
+    // line. Reset only now: OpenPort has ended the old monitor, and no new one runs yet.
+    m_owner.ResetReceiver();
     return opened;
 }
 

@@ -82,9 +82,6 @@ public:
     void OnHelp() override;
     void OnEditMenuCommand(int id, unsigned command) override;
 
-    // The handler of WM_SERIAL_RXCHAR: one receiver step for the byte.
-    long OnSerialRxChar(unsigned wParam, int lParam);
-
     // Window thread: ends a running library transfer, once, with an error box showing
     // `reason` (an export file keeps the blocks written; the buttons come back). False
     // when no transfer runs or its end is already settled.
@@ -108,7 +105,8 @@ public:
     int DataBits() const { return m_nDataBits; }
     int StopBits() const { return m_nStopBits; }
     std::uint32_t EventMask() const { return m_dwEventMask; }
-    const protocol::FrameReceiver& Receiver() const { return m_receiver; }
+    // The frames handed to the window thread, and the receiver's drops.
+    const ReceiverTotals& Receiver() const { return m_owner.Totals(); }
 
 private:
     // Connection and request supervision.
@@ -156,8 +154,9 @@ private:
     void OnImportLibrary();
     void OnExportLibrary();
     void StartLibraryTransfer(std::uint8_t op);
-    void OnExportBlockReply(const protocol::FrameView& frame);
-    void OnImportBlockAck();
+    // Monitor thread: a running transfer takes its replies where they arrive, without
+    // waiting for the window thread, which still logs them.
+    void TakeTransferReply(std::span<const std::uint8_t> frame);
     void ShowLatestLibraryProgress();
     void OnLibraryTransferEnded(const library::TransferProgress& result);
     void EndLibraryTransfer();
@@ -170,7 +169,6 @@ private:
     void OnTransferEnd(const library::TransferProgress& result) override;
 
     // Received frames, and the end of the line.
-    void OnSerialMessage(const serial::SerialMessage& message);
     void OnDeviceLost(int port, const serial::SysError& error);
     void DispatchResponse(std::span<const std::uint8_t> frame);
 
@@ -183,8 +181,8 @@ private:
     char m_cParity = 'N';
     int m_nDataBits = 8;
     int m_nStopBits = 1;
-    protocol::FrameReceiver m_receiver;
-    // Hands the monitor's messages to this dialog; outlives the channel.
+    // Assembles frames on the monitor thread and hands them to this dialog; outlives the
+    // channel.
     WindowSerialOwner m_owner;
     serial::CSerialChannel m_serial;
 

@@ -284,6 +284,29 @@ TEST_F(LibraryLine, EndsWithItsLineAndGivesAtMostTheChannelsBox) {
     }
 }
 
+// With the window thread held up (here: not pumping, as while a box of its own is open),
+// the transfer takes its reply where it arrives and asks for the next block all the same.
+TEST_F(LibraryLine, AReplyReachesTheTransferWhileTheWindowThreadIsHeldUp) {
+    const std::string path = dir_.File("e.db");
+    Choose(IDC_EXPORT_LIBRARY, path);
+    ASSERT_EQ(ReadFromConsole(12).size(), 12u);
+    ASSERT_TRUE(Waiting());
+    AnswerExport(0, Bytes(50, 0xAB));
+    EXPECT_EQ(pty_.Read(12, 5s).size(), 12u) << "the second request, the window not pumped";
+    AnswerExport(50, Bytes(5, 0xCD));
+    ASSERT_TRUE(Ended());
+    Bytes expected(50, 0xAB);
+    expected.insert(expected.end(), 5, 0xCD);
+    EXPECT_EQ(ReadFileBytes(path), expected);
+    // The window thread logged every frame once it ran again, each reply after its request.
+    std::string order;
+    for (const std::string& line : test::LogLinesOf(window_)) {
+        if (line.starts_with("发送")) order += 'S';
+        if (line.starts_with("接收:")) order += 'R';
+    }
+    EXPECT_EQ(order, "SRSRSR");  // the handshake, then two blocks
+}
+
 TEST_F(LibraryLine, AFileThatCannotBeReadEndsTheImportAtOnce) {
     const std::string path = dir_.File("missing.db");
     Choose(IDC_IMPORT_LIBRARY, path);
