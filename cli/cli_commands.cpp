@@ -54,7 +54,8 @@ std::string OpenFailureText(const std::string& port, const serial::PortOpenResul
         case serial::PortOpenStatus::kLost:
             return WithReason(prefix + "the device went away", result.error);
         case serial::PortOpenStatus::kSystemFailure:
-            return prefix + "the system refused " + result.failedCall + " (" + result.error.text + ")";
+            return prefix + "the system refused " + result.failedCall + " (" + result.error.text +
+                   ")";
         case serial::PortOpenStatus::kOpened:
             break;
     }
@@ -119,8 +120,11 @@ private:
     void Print(const json& object, const std::string& plain);
     // The status of a wait that ended without its answer.
     int WaitFailed(WaitEnd end, const std::string& what, milliseconds limit);
-    WaitEnd Ask(std::uint8_t command, std::span<const std::uint8_t> payload, milliseconds limit,
-                std::vector<std::uint8_t>* reply, std::optional<std::uint16_t> destination = {});
+    // Sends a request to the target and waits for its reply: kExitSuccess with the reply in
+    // *reply, or the status of the wait that ended without it (`what` names the request).
+    int Exchange(std::uint8_t command, std::span<const std::uint8_t> payload,
+                 const std::string& what, std::vector<std::uint8_t>* reply,
+                 milliseconds limit = protocol::kReplyTimeout);
 
     int ListPorts();
     int CheckFilesBeforeOpening();
@@ -161,7 +165,9 @@ session::SessionHooks CommandRunner::MakeHooks() {
             std::fprintf(streams_.err, "%s\n", entry.c_str());
         };
     }
-    hooks.progress = [this](const library::TransferProgress& progress) { progress_.Show(progress); };
+    hooks.progress = [this](const library::TransferProgress& progress) {
+        progress_.Show(progress);
+    };
     return hooks;
 }
 
@@ -184,7 +190,8 @@ int CommandRunner::WaitFailed(WaitEnd end, const std::string& what, milliseconds
             return Fail(kExitInterrupted, "interrupted");
         case WaitEnd::kLost: {
             const auto error = session_.LostError();
-            return Fail(kExitPort, WithReason(portLabel_ + " was lost", error.value_or(serial::SysError{})));
+            return Fail(kExitPort,
+                        WithReason(portLabel_ + " was lost", error.value_or(serial::SysError{})));
         }
         case WaitEnd::kTimedOut:
         case WaitEnd::kAnswered:
@@ -196,10 +203,11 @@ int CommandRunner::WaitFailed(WaitEnd end, const std::string& what, milliseconds
     return Fail(kExitNoAnswer, "no answer to " + what + " within " + limitText + " s");
 }
 
-WaitEnd CommandRunner::Ask(std::uint8_t command, std::span<const std::uint8_t> payload,
-                           milliseconds limit, std::vector<std::uint8_t>* reply,
-                           std::optional<std::uint16_t> destination) {
-    return session_.Request(command, payload, limit, reply, destination);
+int CommandRunner::Exchange(std::uint8_t command, std::span<const std::uint8_t> payload,
+                            const std::string& what, std::vector<std::uint8_t>* reply,
+                            milliseconds limit) {
+    const WaitEnd end = session_.Request(command, payload, limit, reply);
+    return end == WaitEnd::kAnswered ? kExitSuccess : WaitFailed(end, what, limit);
 }
 
 int CommandRunner::Run() {
@@ -249,7 +257,8 @@ int CommandRunner::OpenAndConnect() {
     const session::PortName port = session::ResolvePortName(options_.port, serial::ScanDeviceMap());
     portLabel_ = options_.port;
     if (port.devicePath.empty()) {
-        return Fail(kExitPort, "cannot open " + options_.port + ": no such port; see orvante-cli ports");
+        return Fail(kExitPort,
+                    "cannot open " + options_.port + ": no such port; see orvante-cli ports");
     }
     const serial::PortOpenResult opened = session_.Open(port, options_.line);
     if (opened.status != serial::PortOpenStatus::kOpened) {
@@ -257,7 +266,8 @@ int CommandRunner::OpenAndConnect() {
     }
     const WaitEnd end = session_.Connect(protocol::kReplyTimeout);
     if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "the connect handshake on " + options_.port, protocol::kReplyTimeout);
+        return WaitFailed(end, "the connect handshake on " + options_.port,
+                          protocol::kReplyTimeout);
     }
     if (options_.target) session_.SetTarget(*options_.target);
     return kExitSuccess;
@@ -304,13 +314,15 @@ int CommandRunner::Connect() {
 int CommandRunner::Ping() {
     const std::uint16_t target = options_.pingTarget.value_or(session_.Target());
     const std::string name = protocol::FormatAddress(target);
-    const WaitEnd end = Ask(protocol::kCmdConnect, {}, protocol::kReplyTimeout, nullptr, target);
+    const WaitEnd end =
+        session_.Request(protocol::kCmdConnect, {}, protocol::kReplyTimeout, nullptr, target);
     const bool answered = end == WaitEnd::kAnswered;
     if (answered || end == WaitEnd::kTimedOut) {
         Print({{"target", name}, {"answered", answered}},
               name + (answered ? ": answered" : ": no answer"));
     }
-    if (!answered) return WaitFailed(end, "the test connection to " + name, protocol::kReplyTimeout);
+    if (!answered)
+        return WaitFailed(end, "the test connection to " + name, protocol::kReplyTimeout);
     return kExitSuccess;
 }
 
@@ -325,9 +337,11 @@ int CommandRunner::Learn() {
     }
     std::vector<std::uint8_t> reply;
     const auto request = functions::EncodeSlotRequest(options_.slot);
-    const WaitEnd end = Ask(protocol::kCmdLearn, request, limit, &reply);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "learning into slot " + std::to_string(options_.slot), limit);
+    if (const int status =
+            Exchange(protocol::kCmdLearn, request,
+                     "learning into slot " + std::to_string(options_.slot), &reply, limit);
+        status != kExitSuccess) {
+        return status;
     }
     const auto result = functions::DecodeLearnResult(protocol::FrameView(reply).Payload());
     const int pulses = result ? result->PulseCount() : 0;
@@ -338,14 +352,16 @@ int CommandRunner::Learn() {
 int CommandRunner::Send() {
     std::vector<std::uint8_t> reply;
     const auto request = functions::EncodeSlotRequest(options_.slot);
-    const WaitEnd end = Ask(protocol::kCmdTransmit, request, protocol::kReplyTimeout, &reply);
     const std::string slot = std::to_string(options_.slot);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "the transmit of slot " + slot, protocol::kReplyTimeout);
+    if (const int status =
+            Exchange(protocol::kCmdTransmit, request, "the transmit of slot " + slot, &reply);
+        status != kExitSuccess) {
+        return status;
     }
     const auto result = functions::DecodeTransmitResult(protocol::FrameView(reply).Payload());
     const bool sent = result && result->Sent();
-    Print({{"slot", options_.slot}, {"sent", sent}}, "slot " + slot + (sent ? ": sent" : ": failed"));
+    Print({{"slot", options_.slot}, {"sent", sent}},
+          "slot " + slot + (sent ? ": sent" : ": failed"));
     if (!sent) {
         return Fail(kExitFailure, "the module could not transmit slot " + slot +
                                       " (nothing learned there, or no such slot)");
@@ -355,9 +371,10 @@ int CommandRunner::Send() {
 
 int CommandRunner::ReadCapacity() {
     std::vector<std::uint8_t> reply;
-    const WaitEnd end = Ask(protocol::kCmdReadPulseCapacity, {}, protocol::kReplyTimeout, &reply);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "the pulse capacity read", protocol::kReplyTimeout);
+    if (const int status =
+            Exchange(protocol::kCmdReadPulseCapacity, {}, "the pulse capacity read", &reply);
+        status != kExitSuccess) {
+        return status;
     }
     const auto capacity = functions::DecodePulseCapacity(protocol::FrameView(reply).Payload());
     const int value = capacity.value_or(0);
@@ -367,21 +384,23 @@ int CommandRunner::ReadCapacity() {
 
 int CommandRunner::SetCapacity() {
     const auto request = functions::EncodeSetPulseCapacity(options_.capacity);
-    const WaitEnd end = Ask(protocol::kCmdSetPulseCapacity, request, protocol::kReplyTimeout, nullptr);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "setting the pulse capacity", protocol::kReplyTimeout);
+    if (const int status = Exchange(protocol::kCmdSetPulseCapacity, request,
+                                    "setting the pulse capacity", nullptr);
+        status != kExitSuccess) {
+        return status;
     }
-    Print({{"capacity", options_.capacity}},
-          "pulse capacity set to " + std::to_string(options_.capacity) +
-              "; the learned codes were cleared");
+    Print({{"capacity", options_.capacity}}, "pulse capacity set to " +
+                                                 std::to_string(options_.capacity) +
+                                                 "; the learned codes were cleared");
     return kExitSuccess;
 }
 
 int CommandRunner::ReadTasks(functions::TimedTasks* tasks) {
     std::vector<std::uint8_t> reply;
-    const WaitEnd end = Ask(protocol::kCmdReadTimedTasks, {}, protocol::kReplyTimeout, &reply);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "the timed tasks read", protocol::kReplyTimeout);
+    if (const int status =
+            Exchange(protocol::kCmdReadTimedTasks, {}, "the timed tasks read", &reply);
+        status != kExitSuccess) {
+        return status;
     }
     *tasks = functions::DecodeTimedTasks(protocol::FrameView(reply).Payload()).value_or(*tasks);
     return kExitSuccess;
@@ -392,8 +411,8 @@ std::string TasksText(const functions::TimedTasks& tasks) {
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         const functions::TimedTaskRecord& task = tasks[i];
         text += (i > 0 ? "\n" : "") + std::string("task ") + std::to_string(i + 1) + ": " +
-                (task.enabled ? "on" : "off") + ", slot " + std::to_string(task.slot) +
-                ", every " + std::to_string(task.periodMinutes) + " min, first after " +
+                (task.enabled ? "on" : "off") + ", slot " + std::to_string(task.slot) + ", every " +
+                std::to_string(task.periodMinutes) + " min, first after " +
                 std::to_string(task.startDelayMinutes) + " min, " +
                 (task.loopCount == 0 ? std::string("endless")
                                      : std::to_string(task.loopCount) + " times");
@@ -410,9 +429,10 @@ int CommandRunner::Tasks() {
 
 int CommandRunner::SetTasks() {
     const auto request = functions::EncodeTimedTasks(options_.tasks);
-    const WaitEnd end = Ask(protocol::kCmdSetTimedTasks, request, protocol::kReplyTimeout, nullptr);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "writing the timed tasks", protocol::kReplyTimeout);
+    if (const int status =
+            Exchange(protocol::kCmdSetTimedTasks, request, "writing the timed tasks", nullptr);
+        status != kExitSuccess) {
+        return status;
     }
     functions::TimedTasks readBack{};
     if (const int status = ReadTasks(&readBack); status != kExitSuccess) return status;
@@ -428,13 +448,15 @@ int CommandRunner::SetTasks() {
 
 int CommandRunner::Ac() {
     const auto request = functions::EncodeAcCode(options_.ac);
-    const WaitEnd end = Ask(protocol::kCmdSendAcCode, request, kAcFailureWait, nullptr);
+    const WaitEnd end =
+        session_.Request(protocol::kCmdSendAcCode, request, kAcFailureWait, nullptr);
     if (end == WaitEnd::kCancelled || end == WaitEnd::kLost) {
         return WaitFailed(end, "the air-conditioner code", kAcFailureWait);
     }
     const bool sent = end == WaitEnd::kTimedOut;  // silence is success
     const std::string brand = std::to_string(options_.ac.brand);
-    Print({{"brand", options_.ac.brand}, {"sent", sent}}, "brand " + brand + (sent ? ": sent" : ": failed"));
+    Print({{"brand", options_.ac.brand}, {"sent", sent}},
+          "brand " + brand + (sent ? ": sent" : ": failed"));
     if (!sent) return Fail(kExitFailure, "the module could not send the code of brand " + brand);
     return kExitSuccess;
 }
@@ -457,10 +479,10 @@ int CommandRunner::Transfer(std::uint8_t op, const std::string& path,
         case library::TransferOutcome::kSucceeded:
             return kExitSuccess;
         case library::TransferOutcome::kTimedOut:
-            return Fail(kExitNoAnswer, "no answer for the block at offset " +
-                                           std::to_string(result->bytes) + " after " +
-                                           std::to_string(options_.retries) + " resend(s)" +
-                                           (isExport ? "; " + path + " keeps the bytes received" : ""));
+            return Fail(kExitNoAnswer,
+                        "no answer for the block at offset " + std::to_string(result->bytes) +
+                            " after " + std::to_string(options_.retries) + " resend(s)" +
+                            (isExport ? "; " + path + " keeps the bytes received" : ""));
         case library::TransferOutcome::kFileError:
             return Fail(kExitFailure, "file error: " + box);
         case library::TransferOutcome::kTooLarge:
@@ -503,7 +525,8 @@ int CommandRunner::Import() {
         TransferJson(options_.file, result.bytes, seconds, result.resentBlocks + verifyResent);
     if (options_.verify) object["verified"] = verified;
     if (status == kExitSuccess || status == kExitFailure) {
-        Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " + options_.file +
+        Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " +
+                          options_.file +
                           (options_.verify ? (verified ? ", verified" : ", NOT verified") : ""));
     }
     return status;

@@ -178,6 +178,20 @@ void LibraryTransfer::OnImportAck() {
     wake_.notify_all();
 }
 
+bool LibraryTransfer::TakeReply(const protocol::FrameView& frame) {
+    const protocol::ReplyRoute* route = protocol::RouteOfReply(frame);
+    if (route == nullptr) return false;
+    if (route->reply == protocol::kCmdExportBlockReply) {
+        OnExportReply(frame.Payload());
+        return true;
+    }
+    if (route->reply == protocol::kCmdImportBlockReply) {
+        OnImportAck();
+        return true;
+    }
+    return false;
+}
+
 // ---- worker thread ---------------------------------------------------------------
 
 void LibraryTransfer::LibraryTransferThread(TransferJob job) {

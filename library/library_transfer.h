@@ -144,6 +144,9 @@ public:
     // An import acknowledgement releases the worker waiting for one; it carries nothing
     // to match against the block sent.
     void OnImportAck();
+    // A received frame: an export block or an import acknowledgement goes to the handler
+    // above. True when the frame is one of those replies, taken or not.
+    bool TakeReply(const protocol::FrameView& frame);
 
 private:
     struct ExportBlock {

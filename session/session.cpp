@@ -203,17 +203,10 @@ void Session::SendSerialMessages(std::vector<serial::SerialMessage> messages,
 void Session::OnFrame(std::span<const std::uint8_t> frame) {
     Log(protocol::kReceivedLogText, frame);
     const protocol::FrameView view(frame);
+    // The transfer takes its replies itself, and only while it runs.
+    if (transfer_.TakeReply(view)) return;
     const protocol::ReplyRoute* route = protocol::RouteOfReply(view);
     if (route == nullptr) return;
-    // The transfer takes its replies itself, and only while it runs.
-    if (route->reply == protocol::kCmdExportBlockReply) {
-        transfer_.OnExportReply(view.Payload());
-        return;
-    }
-    if (route->reply == protocol::kCmdImportBlockReply) {
-        transfer_.OnImportAck();
-        return;
-    }
     {
         std::lock_guard lock(mutex_);
         if (awaited_ != route->reply || answered_) return;

@@ -82,10 +82,6 @@ public:
     void OnHelp() override;
     void OnEditMenuCommand(int id, unsigned command) override;
 
-    // Window thread: ends a running library transfer, once, with an error box showing
-    // `reason` (an export file keeps the blocks written; the buttons come back). False
-    // when no transfer runs or its end is already settled.
-    bool AbortLibraryTransfer(const std::string& reason);
     // Window thread: the line under a running transfer has ended (`cause`): the transfer
     // ends at its next step with no box of its own; the log says why and field 1013
     // shows the outcome. A transfer whose last block was answered still succeeds.

@@ -2,7 +2,6 @@
 // of the transfer (frames, log, boxes, progress in status field 1013, the end), and the
 // handlers of replies 50 and 52.
 #include "protocol/commands.h"
-#include "protocol/replies.h"
 #include "ui/console_dlg.h"
 #include "ui/user_folders.h"
 
@@ -78,20 +77,12 @@ void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
     m_window.EnableControl(IDC_EXPORT_LIBRARY, false);
 }
 
-bool CConsoleDlg::AbortLibraryTransfer(const std::string& reason) {
-    return m_transfer.Abort(reason);
-}
-
 void CConsoleDlg::EndTransferWithTheLine(const std::string& cause) {
     if (m_transfer.Abort({})) LogEvent("码库传输中止：" + cause);
 }
 
 void CConsoleDlg::TakeTransferReply(std::span<const std::uint8_t> frame) {
-    const protocol::FrameView view(frame);
-    const protocol::ReplyRoute* route = protocol::RouteOfReply(view);
-    if (route == nullptr) return;
-    if (route->reply == protocol::kCmdExportBlockReply) m_transfer.OnExportReply(view.Payload());
-    if (route->reply == protocol::kCmdImportBlockReply) m_transfer.OnImportAck();
+    m_transfer.TakeReply(protocol::FrameView(frame));
 }
 
 void CConsoleDlg::OnLibraryTransferEnded(const TransferProgress& result) {
