@@ -16,10 +16,6 @@
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QComboBox>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
@@ -28,6 +24,7 @@
 #include <random>
 #include <utility>
 
+#include "bench/console_driver.h"
 #include "bench/minimal_client.h"
 #include "bench/sim_process.h"
 #include "protocol/replies.h"
@@ -40,7 +37,6 @@
 namespace orvante::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr std::uint16_t kConsoleAddress = 0x1234;  // the module's, as after a handshake
 
 std::size_t LibraryBytes() {
@@ -84,91 +80,6 @@ struct Module {
         if (baud > 0) options.insert(options.end(), {"--baud", std::to_string(baud)});
         return options;
     }
-};
-
-// Runs `act` on the first widget of type W that is shown, once the show has been
-// handled, so that it also answers dialogs run with exec(). It watches show events
-// rather than polling, which would wake the window thread and count as the console's.
-template <class W>
-class WhenShown : public QObject {
-public:
-    explicit WhenShown(std::function<void(W*)> act) : act_(std::move(act)) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~WhenShown() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* widget = qobject_cast<W*>(watched);
-        if (widget != nullptr && event->type() == QEvent::Show && act_) {
-            QMetaObject::invokeMethod(
-                this, [act = std::exchange(act_, {}), widget] { act(widget); },
-                Qt::QueuedConnection);
-        }
-        return false;
-    }
-
-private:
-    std::function<void(W*)> act_;
-};
-
-// The console on the Qt window, connected to the module, as an operator leaves it.
-class Console {
-public:
-    // The line's rate is chosen in the baud list as an operator would; unpaced, the
-    // highest the list offers.
-    Console(int port, int baud) {
-        dialog_.OnInitDialog();
-        window_.show();
-        Choose(ui::IDC_PORT, QString("COM%1 (").arg(port));
-        Choose(ui::IDC_BAUD, QString::number(baud > 0 ? baud : 230400));
-        qobject_cast<QPushButton*>(window_.Control(ui::IDC_CONNECT))->click();
-        connected_ = RunUntil([this] { return window_.GetText(ui::IDC_STATUS) == "连接成功！"; });
-    }
-    bool IsConnected() const { return connected_; }
-
-    // Clicks export or import, chooses `path`, and returns the time from the chosen file
-    // to the box that reports success; nothing when it fails.
-    std::optional<Clock::duration> Transfer(int button, const QString& path,
-                                            const QString& successText) {
-        Clock::time_point start, end;
-        bool succeeded = false;
-        WhenShown<QFileDialog> choose([&](QFileDialog* d) {
-            d->selectFile(path);
-            start = Clock::now();
-            static_cast<QDialog*>(d)->accept();
-        });
-        WhenShown<QMessageBox> done([&](QMessageBox* box) {
-            if (end == Clock::time_point{}) end = Clock::now();
-            succeeded = box->text() == successText;
-            box->button(QMessageBox::Ok)->click();
-        });
-        qobject_cast<QPushButton*>(window_.Control(button))->click();
-        if (!RunUntil([&] { return end != Clock::time_point{}; }) || !succeeded) return {};
-        RunUntil([&] { return window_.IsControlEnabled(button); });
-        return end - start;
-    }
-
-private:
-    void Choose(int list, const QString& itemStart) {
-        auto* combo = qobject_cast<QComboBox*>(window_.Control(list));
-        const int item = combo->findText(itemStart, Qt::MatchStartsWith);
-        combo->setCurrentIndex(item);
-        emit combo->activated(item);
-    }
-
-    // Runs the event loop until `done` holds; sleeps while nothing happens.
-    bool RunUntil(const std::function<bool()>& done) {
-        const auto deadline = Clock::now() + std::chrono::minutes(10);
-        while (!done()) {
-            if (Clock::now() > deadline) return false;
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
-        return true;
-    }
-
-    ui::qt::QtWindow window_;
-    ui::CConsoleDlg dialog_{window_};
-    bool connected_ = false;
 };
 
 void ReportRatio(benchmark::State& state, Clock::duration wall, std::uint64_t lineBytes, int baud) {

@@ -29,7 +29,10 @@ std::shared_ptr<bool> DeliveryQueue::Enqueue(std::function<void()> task, bool wa
     {
         std::lock_guard lock(mutex_);
         tasks_.push_back(Task{std::move(task), done});
-        notify = notifier_;
+        if (notifier_ && !notified_) {
+            notified_ = true;
+            notify = notifier_;
+        }
     }
     changed_.notify_all();
     if (notify) notify();
@@ -91,8 +94,23 @@ std::size_t DeliveryQueue::RunPending() {
     std::size_t queued;
     {
         std::lock_guard lock(mutex_);
+        notified_ = false;
         queued = tasks_.size();
     }
+    return RunQueued(queued);
+}
+
+std::size_t DeliveryQueue::RunPendingAndComeBack() {
+    std::size_t queued;
+    {
+        std::lock_guard lock(mutex_);
+        queued = tasks_.size();
+        notified_ = queued > 0;
+    }
+    return RunQueued(queued);
+}
+
+std::size_t DeliveryQueue::RunQueued(std::size_t queued) {
     // Only what was queued on entry: a task that queues another does not keep us here.
     std::size_t ran = 0;
     while (ran < queued && RunOne()) ++ran;

@@ -37,6 +37,11 @@ public:
 
     // Window thread: runs the tasks queued so far; returns how many ran.
     std::size_t RunPending();
+    // The same for a window thread that comes back by itself: when it ran something it
+    // must call this again soon (a timer), and tasks queued until then do not call the
+    // notifier; when it ran nothing, the next task notifies again. A burst of tasks is
+    // then run a batch at each return instead of one wake-up a task.
+    std::size_t RunPendingAndComeBack();
     // Window thread: waits until a task is queued or the timeout passes; returns
     // whether one is waiting.
     bool WaitForTask(std::chrono::milliseconds timeout);
@@ -49,12 +54,16 @@ private:
 
     bool RunOne();
     std::shared_ptr<bool> Enqueue(std::function<void()> task, bool wantDone);
+    std::size_t RunQueued(std::size_t queued);
 
     std::thread::id windowThread_;
     Notifier notifier_;
-    mutable std::mutex mutex_;  //!< Protects tasks_, the done flags and wakeups
+    mutable std::mutex mutex_;  //!< Protects tasks_, notified_, the done flags and wakeups
     std::condition_variable changed_;
     std::deque<Task> tasks_;
+    // The window thread has been notified, or will come back, and runs what is queued:
+    // no need to notify it again.
+    bool notified_ = false;
 };
 
 }  // namespace orvante::ui

@@ -46,6 +46,38 @@ TEST(DeliveryQueue, TasksRunInTheOrderQueued) {
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
 }
 
+// The notifier wakes the window thread; a task queued while it is owed a run, or while
+// it has promised to come back, must not wake it again, and none may be left unannounced.
+TEST(DeliveryQueue, NotifiesOnceForEachRunTheWindowThreadOwes) {
+    DeliveryQueue queue;
+    int notified = 0;
+    queue.SetNotifier([&] { ++notified; });
+    auto post = [&] { queue.Post([] {}); };
+    struct Step {
+        const char* what;
+        std::function<std::size_t()> act;
+        std::size_t ran;
+        int notifiedAfter;
+    };
+    const Step steps[] = {
+        {"a first task notifies", [&] { post(); return std::size_t{0}; }, 0, 1},
+        {"a second before the run does not", [&] { post(); return std::size_t{0}; }, 0, 1},
+        {"the run takes both", [&] { return queue.RunPending(); }, 2, 1},
+        {"the next task notifies again", [&] { post(); return std::size_t{0}; }, 0, 2},
+        {"a run that comes back takes it", [&] { return queue.RunPendingAndComeBack(); }, 1, 2},
+        {"tasks until it comes back do not notify", [&] { post(); post(); return std::size_t{0}; },
+         0, 2},
+        {"it comes back and takes them", [&] { return queue.RunPendingAndComeBack(); }, 2, 2},
+        {"it comes back to nothing", [&] { return queue.RunPendingAndComeBack(); }, 0, 2},
+        {"so the next task notifies", [&] { post(); return std::size_t{0}; }, 0, 3},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        EXPECT_EQ(step.act(), step.ran);
+        EXPECT_EQ(notified, step.notifiedAfter);
+    }
+}
+
 TEST(DeliveryQueue, RunPendingLeavesTasksQueuedByTasksForLater) {
     DeliveryQueue queue;
     int runs = 0;

@@ -14,6 +14,11 @@ namespace {
 // widget, which costs far more than an entry's own text, and a transfer logs two
 // entries a block, hundreds a second. No one reads faster than this.
 constexpr std::chrono::milliseconds kAppendInterval{50};
+// While the line floods the log (more lines a batch than the log shows at once), nobody
+// reads the lines as they pass: the log is brought up to date four times a second, so
+// that laying out and painting them does not take a large share of the machine.
+constexpr std::chrono::milliseconds kFloodAppendInterval{250};
+constexpr qsizetype kFloodBatchLines = 25;
 
 bool IsLineBreak(char16_t c) {
     // What QTextDocument::toPlainText turns into '\n', and the breaks themselves.
@@ -76,13 +81,15 @@ void CrLfTextEdit::Append(const std::string& utf8) {
     pending_ += text;
     if (!flushQueued_) {
         flushQueued_ = true;
-        QTimer::singleShot(kAppendInterval, this, &CrLfTextEdit::FlushAppends);
+        QTimer::singleShot(flooded_ ? kFloodAppendInterval : kAppendInterval, this,
+                           &CrLfTextEdit::FlushAppends);
     }
 }
 
 void CrLfTextEdit::FlushAppends() {
     flushQueued_ = false;
     if (pending_.isEmpty()) return;
+    flooded_ = pending_.count(u'\n') > kFloodBatchLines;
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     inserting_ = true;

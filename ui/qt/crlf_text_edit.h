@@ -49,6 +49,7 @@ private:
 
     QString pending_;  // appended, not yet in the document
     bool flushQueued_ = false;
+    bool flooded_ = false;  // the last batch was a flood: the next one waits longer
     std::size_t length_ = 0;  // of document and pending_ together, unless stale
     bool lengthStale_ = false;
     bool inserting_ = false;  // our own insert: its length is already counted

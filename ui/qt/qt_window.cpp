@@ -72,6 +72,9 @@ namespace {
 
 // The event that has the window thread run what other threads delivered.
 const QEvent::Type kDeliveryEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+// A frame of the shortest kind takes 9.4 ms on the line at 9600 baud and 0.4 ms at
+// 230400: only frames in a burst ever wait for the window thread's return.
+constexpr std::chrono::milliseconds kDeliveryBatchInterval{2};
 
 // Qt orders a posted event after its posting inside its own library, where the thread
 // sanitizer does not look (the thread run ignores modules built without it). The
@@ -125,13 +128,22 @@ QtWindow::QtWindow(QWidget* parent)
         MarkDeliveryPosted();
         QCoreApplication::postEvent(this, wake.release());
     });
+    comeBack_.setSingleShot(true);
+    comeBack_.setInterval(kDeliveryBatchInterval);
+    connect(&comeBack_, &QTimer::timeout, this, &QtWindow::RunDeliveries);
 }
 
 bool QtWindow::event(QEvent* event) {
     MarkDeliveryTaken();
     if (event->type() != kDeliveryEvent) return QDialog::event(event);
-    queue_.RunPending();
+    RunDeliveries();
     return true;
+}
+
+// Deliveries that come in a burst (a flood of frames on the line) are run a batch every
+// few milliseconds rather than one wake-up each: the first of a burst runs at once.
+void QtWindow::RunDeliveries() {
+    if (queue_.RunPendingAndComeBack() > 0) comeBack_.start();
 }
 
 QtWindow::~QtWindow() {
@@ -213,13 +225,16 @@ void QtWindow::SetText(int id, const std::string& text) {
     OnWindowThread([&] {
         QWidget* widget = Control(id);
         if (auto* log = qobject_cast<CrLfTextEdit*>(widget)) log->SetText(text);
-        if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // A reply that repeats what a control shows (the address of every test-connection
+        // answer) leaves it alone: no new layout and paint for the same text.
+        if (auto* edit = qobject_cast<QLineEdit*>(widget); edit && edit->text() != FromUtf8(text)) {
             // Show the start of a number too wide for its narrow edit (a task's loop
             // count of 4464 read back), as a Windows edit does, not its tail.
             edit->setText(FromUtf8(text));
             edit->setCursorPosition(0);
         }
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(FromUtf8(text));
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        if (button && button->text() != FromUtf8(text)) button->setText(FromUtf8(text));
         if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(FromUtf8(text));
         if (auto* group = qobject_cast<QGroupBox*>(widget)) group->setTitle(FromUtf8(text));
         // A drop-down list shows its selected item; its text is not set on its own.

@@ -101,6 +101,7 @@ private:
     Widget* Find(int id) const;
 
     void ConnectNotifications();
+    void RunDeliveries();
     // The edit's own context menu, then the items added to it.
     void ShowEditMenu(int id, QPoint position);
 
@@ -111,6 +112,7 @@ private:
     };
 
     mutable DeliveryQueue queue_;  // sends from const getters called on other threads
+    QTimer comeBack_;              // runs deliveries again after a batch (RunDeliveries)
     WindowEvents* events_ = nullptr;
     std::unordered_map<int, QWidget*> controls_;  // owned by their parent widgets
     std::map<int, QTimer> timers_;
