@@ -1,5 +1,10 @@
 #include "bench/console_driver.h"
 
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -61,6 +66,24 @@ void Console::RunFor(Clock::duration span) {
     QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(span),
                        [&over] { over = true; });
     RunUntil([&over] { return over; });
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+int RunConsoleBenchmarks(int argc, char** argv, void (*registerAll)()) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ui::qt::ApplyClassicLook(app);
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace orvante::bench

@@ -73,4 +73,11 @@ private:
     bool connected_ = false;
 };
 
+// CPU time of this process so far, user and system, in seconds.
+double ProcessCpuSeconds();
+
+// main() of a benchmark program that drives the console: a Qt application on the
+// offscreen platform with the console's look, the benchmarks `registerAll` adds.
+int RunConsoleBenchmarks(int argc, char** argv, void (*registerAll)());
+
 }  // namespace orvante::bench

@@ -18,9 +18,7 @@
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
-#include <sys/resource.h>
 
-#include <QApplication>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -47,13 +45,6 @@ Clock::duration MeasuredSpan() {
         if (value > 0 && value <= 600) return std::chrono::seconds(value);
     }
     return std::chrono::seconds(5);
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Voluntary context switches of every thread of this process: each is a sleep that
@@ -229,12 +220,5 @@ void RegisterLoads() {
 }  // namespace orvante::bench
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    orvante::ui::qt::ApplyClassicLook(app);
-    orvante::bench::RegisterLoads();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return orvante::bench::RunConsoleBenchmarks(argc, argv, orvante::bench::RegisterLoads);
 }

@@ -13,9 +13,7 @@
 //
 // ORVANTE_BENCH_LIBRARY_BYTES sets the library size (default 65536) for quicker runs.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
-#include <QApplication>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
@@ -59,13 +57,6 @@ std::vector<std::uint8_t> RandomImage(std::size_t size) {
 std::uint64_t LineBytesOfTransfer(std::size_t libraryBytes) {
     const std::uint64_t blocks = libraryBytes / 50 + 1;
     return blocks * 24 + libraryBytes;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // A private ports directory with the virtual module in it, paced at `baud` (0: unpaced).
@@ -209,12 +200,5 @@ void RegisterTransfers() {
 }  // namespace orvante::bench
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    orvante::ui::qt::ApplyClassicLook(app);
-    orvante::bench::RegisterTransfers();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return orvante::bench::RunConsoleBenchmarks(argc, argv, orvante::bench::RegisterTransfers);
 }
