@@ -24,12 +24,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "bench/console_driver.h"
 #include "protocol/commands.h"
+#include "serial/port_list.h"
 #include "tests/support/child_process.h"
 #include "tests/support/runtime_dir.h"
 
@@ -147,8 +147,8 @@ private:
     std::jthread reader_;
 };
 
-std::string PortDevice(const test::PrivateRuntimeDir& runtimeDir, int port) {
-    return runtimeDir.Path() + "/orvante/ports/COM" + std::to_string(port);
+std::string PortDevice(int port) {
+    return serial::PortsDirectory() + "/COM" + std::to_string(port);
 }
 
 struct Window {
@@ -172,7 +172,7 @@ void BM_MinimalReaderUnderLoad(benchmark::State& state, const char* mode) {
     test::ChildProcess peer(ORVANTE_LINE_PEER_PROGRAM, {mode});
     const std::string portLine = peer.Out().ReadLine();
     if (portLine.rfind("port ", 0) != 0) return state.SkipWithError("the peer did not start");
-    MinimalReader reader(PortDevice(runtimeDir, std::stoi(portLine.substr(5))));
+    MinimalReader reader(PortDevice(std::stoi(portLine.substr(5))));
     if (!reader.IsOpen()) return state.SkipWithError("the reader could not open the port");
     for (auto _ : state) {
         std::this_thread::sleep_for(kSettle);
