@@ -494,6 +494,17 @@ TEST_F(QtWindowTest, LogKeepsCrLfLinesAndCountsCodePage936Bytes) {
     window.SetText(IDC_LOG, "a\r\nb\rc\nd");  // every kind of break becomes CR LF
     EXPECT_EQ(window.GetText(IDC_LOG), "a\r\nb\r\nc\r\nd");
     EXPECT_EQ(window.TextLength(IDC_LOG), 10u);
+
+    // Emptied while appends are still collected (a flooded log empties itself): what
+    // was collected goes, what follows stays, and the document shows just that.
+    window.AppendText(IDC_LOG, "\r\nlost");
+    window.SetText(IDC_LOG, "\r\n新");
+    window.AppendText(IDC_LOG, "\r\nkept");
+    EXPECT_EQ(window.TextLength(IDC_LOG), 10u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log->blockCount() == 3; }, kWaitMs));
+    EXPECT_EQ(log->toPlainText(), QStringLiteral("\n新\nkept"));
+    EXPECT_TRUE(log->textCursor().atEnd());
+    EXPECT_EQ(window.GetText(IDC_LOG), "\r\n新\r\nkept");
 }
 
 // Qt's own texts, as in the log's context menu, are Chinese like the window's.

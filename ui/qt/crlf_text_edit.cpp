@@ -15,9 +15,9 @@ namespace {
 // entries a block, hundreds a second. No one reads faster than this.
 constexpr std::chrono::milliseconds kAppendInterval{50};
 // While the line floods the log (more lines a batch than the log shows at once), nobody
-// reads the lines as they pass: the log is brought up to date four times a second, so
-// that laying out and painting them does not take a large share of the machine.
-constexpr std::chrono::milliseconds kFloodAppendInterval{250};
+// reads the lines as they pass: the log is brought up to date twice a second, so that
+// laying out and painting them does not take a large share of the machine.
+constexpr std::chrono::milliseconds kFloodAppendInterval{500};
 constexpr qsizetype kFloodBatchLines = 25;
 
 bool IsLineBreak(char16_t c) {
@@ -70,9 +70,14 @@ std::string CrLfTextEdit::Text() {
 }
 
 void CrLfTextEdit::SetText(const std::string& utf8) {
-    pending_.clear();
-    setPlainText(ToDocumentText(utf8));
-    lengthStale_ = true;
+    pending_ = ToDocumentText(utf8);
+    length_ = Cp936LengthOfDocumentText(pending_);
+    lengthStale_ = false;
+    replacing_ = true;
+    // Behind appends still waiting (the log empties itself while the line floods it),
+    // the new text goes in with them: the document is rebuilt once a batch, however
+    // often it was emptied in between.
+    if (!flushQueued_) FlushAppends();
 }
 
 void CrLfTextEdit::Append(const std::string& utf8) {
@@ -88,13 +93,15 @@ void CrLfTextEdit::Append(const std::string& utf8) {
 
 void CrLfTextEdit::FlushAppends() {
     flushQueued_ = false;
-    if (pending_.isEmpty()) return;
+    if (pending_.isEmpty() && !replacing_) return;
     flooded_ = pending_.count(u'\n') > kFloodBatchLines;
+    inserting_ = true;
+    if (replacing_) setPlainText(pending_);
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    inserting_ = true;
-    cursor.insertText(pending_);
+    if (!replacing_) cursor.insertText(pending_);
     inserting_ = false;
+    replacing_ = false;
     pending_.clear();
     setTextCursor(cursor);
     ensureCursorVisible();

@@ -48,6 +48,7 @@ private:
     bool ShowsLastLine(int viewportHeight);
 
     QString pending_;  // appended, not yet in the document
+    bool replacing_ = false;  // pending_ replaces the document's text
     bool flushQueued_ = false;
     bool flooded_ = false;  // the last batch was a flood: the next one waits longer
     std::size_t length_ = 0;  // of document and pending_ together, unless stale
