@@ -1,9 +1,5 @@
 #include "serial/serial_channel.h"
 
-#include <poll.h>
-
-#include <cerrno>
-#include <ctime>
 #include <system_error>
 
 #include "serial/port_list.h"
@@ -33,10 +29,7 @@ std::optional<std::string> ResolvePortFromDeviceMap(int port) {
 }
 
 CSerialChannel::CSerialChannel(PortResolver resolver, SerialOwner* owner)
-    : m_resolver(std::move(resolver)), m_pOwnerWnd(owner) {
-    // Kept for the open, which reports it: the channel cannot work without its events.
-    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) m_eventError = errno;
-}
+    : m_resolver(std::move(resolver)), m_pOwnerWnd(owner) {}
 
 CSerialChannel::~CSerialChannel() {
     Close();
@@ -63,11 +56,10 @@ PortOpenResult CSerialChannel::Open(SerialOwner* owner, int portNumber, int baud
     m_nComPort = portNumber;
     m_dwCommMask = commMask;
     // Without its events the monitor could never be woken or stopped: no port then.
-    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) {
+    if (const std::optional<CallFailure>& failure = m_io.EventsFailure()) {
         ClosePort();
-        const SysError error = SysError::FromErrno(m_eventError);
-        ShowPortError("eventfd()", error);
-        return {PortOpenStatus::kSystemFailure, error, "eventfd()"};
+        ShowPortError(failure->call, failure->error);
+        return {PortOpenStatus::kSystemFailure, failure->error, failure->call};
     }
     {
         // A new port starts with nothing pending: frames queued for the old one are dropped.
@@ -78,44 +70,26 @@ PortOpenResult CSerialChannel::Open(SerialOwner* owner, int portNumber, int baud
     ClosePort();
 
     const std::optional<std::string> path = m_resolver(portNumber);
-    if (!path) return {PortOpenStatus::kNotFound, SysError::FromErrno(ENOENT), {}};
+    if (!path) return {PortOpenStatus::kNotFound, PortIo::NoSuchDevice(), {}};
     SysError error;
-    if (!m_port.Open(*path, &error)) return {ClassifyOpenError(error), error, {}};
+    if (!m_io.Open(*path, &error)) return {ClassifyOpenError(error), error, {}};
     m_bPortOpen = true;
 
-    const std::optional<Refusal> refusal =
+    const std::optional<CallFailure> refusal =
         ConfigurePort(FormatLineDefinition(baud, parity, dataBits, stopBits));
-    m_port.Purge();
+    m_io.Purge();
     if (refusal) return {PortOpenStatus::kSettingsRefused, refusal->error, refusal->call};
     return {PortOpenStatus::kOpened, {}, {}};
 }
 
-std::optional<CSerialChannel::Refusal> CSerialChannel::ConfigurePort(
-    const std::string& definition) {
-    // Time-outs and the event mask need no call here: the monitor waits in poll and
-    // reads only what is there, and the mask is kept in m_dwCommMask.
-    KernelTermios current;
-    SysError error;
-    if (!m_port.GetState(&current, &error)) return Refuse("GetCommState()", error);
+// A refused setting is shown in the channel's box and handed back to OpenPort's caller.
+std::optional<CallFailure> CSerialChannel::ConfigurePort(const std::string& definition) {
     m_lineState.rtsEnable = true;
     m_lineState.eventChar = 'q';
-    const std::optional<LineSettings> parsed = ParseLineDefinition(definition, m_lineState);
-    if (!parsed) return Refuse("BuildCommDCB()", SysError::FromErrno(EINVAL));
-    m_lineState = *parsed;
+    std::optional<CallFailure> refusal = m_io.Configure(definition, m_lineState);
     m_gathering = InputGathering(InputGathering::ByteTime(m_lineState));
-    if (!m_port.SetState(MakeRawTermios(current, m_lineState), &error)) {
-        return Refuse("SetCommState()", error);
-    }
-    // Pseudo-terminals and some adapters have no modem lines; that is not an error.
-    SysError noModemLines;
-    m_port.SetRts(m_lineState.rtsEnable, &noModemLines);
-    return std::nullopt;
-}
-
-// A refused setting is shown in the channel's box and handed back to OpenPort's caller.
-CSerialChannel::Refusal CSerialChannel::Refuse(const std::string& callName, const SysError& error) {
-    ShowPortError(callName, error);
-    return {callName, error};
+    if (refusal) ShowPortError(refusal->call, refusal->error);
+    return refusal;
 }
 
 void CSerialChannel::EndMonitor() {
@@ -139,19 +113,19 @@ void CSerialChannel::RetireRun() {
 }
 
 void CSerialChannel::ResetEvents() {
-    m_stopEvent.Reset();
-    m_sendEvent.Reset();
+    m_io.ResetStop();
+    m_io.ResetSend();
     m_bStopRequested = false;
 }
 
 void CSerialChannel::ClosePort() {
-    m_port.Close();
+    m_io.Close();
     m_bPortOpen = false;
 }
 
 bool CSerialChannel::StartMonitor() {
     if (m_bMonitorRunning) return false;  // one monitor per channel
-    if (!m_stopEvent.IsValid() || !m_sendEvent.IsValid()) return false;
+    if (m_io.EventsFailure()) return false;
     if (m_monitorThread.joinable()) m_monitorThread.join();
     // Raised before the thread exists, so that an OpenPort right after this call
     // waits for the new monitor.
@@ -161,7 +135,7 @@ bool CSerialChannel::StartMonitor() {
         // The monitor starts on an empty line. Done here rather than on the new thread,
         // so that nothing the peer sends after this call can be purged.
         std::lock_guard lock(m_csPort);
-        if (m_port.IsOpen()) m_port.Purge();
+        if (m_io.IsOpen()) m_io.Purge();
     }
     try {
         m_monitorThread = std::thread(&CSerialChannel::MonitorThread, this);
@@ -181,7 +155,7 @@ void CSerialChannel::RequestStop() {
     // handled yet, is dropped: a stopping monitor's bytes belong to a line given up.
     if (m_run) m_run->delivering = false;
     m_bStopRequested = true;
-    m_stopEvent.Set();
+    m_io.SetStop();
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
 }
 
@@ -197,7 +171,7 @@ void CSerialChannel::QueueSend(const std::uint8_t* bytes, std::size_t length) {
         if (WriteAtOnce(bytes, length)) return;
         m_queuedFrames.emplace_back(bytes, bytes + length);
     }
-    m_sendEvent.Set();
+    m_io.SetSend();
 }
 
 // With nothing queued or being written, a monitored port takes the frame from the
@@ -211,13 +185,13 @@ bool CSerialChannel::WriteAtOnce(const std::uint8_t* bytes, std::size_t length) 
         return false;
     }
     std::unique_lock port(m_csPort, std::try_to_lock);
-    if (!port.owns_lock() || !m_port.IsOpen()) return false;
+    if (!port.owns_lock() || !m_io.IsOpen()) return false;
     SysError error;
-    const ssize_t written = m_port.Write(bytes, length, &error);
+    const std::ptrdiff_t written = m_io.Write(bytes, length, &error);
     if (written <= 0) return false;
     if (static_cast<std::size_t>(written) < length) {
         m_queuedFrames.emplace_back(bytes + written, bytes + length);
-        m_sendEvent.Set();
+        m_io.SetSend();
     }
     return true;
 }
@@ -232,34 +206,30 @@ void CSerialChannel::ShowPortError(const std::string& callName, const SysError& 
 
 void CSerialChannel::MonitorThread() {
     for (;;) {
-        // Only this thread closes the port while it runs, so its fd is stable here.
-        pollfd waits[3] = {
-            {m_stopEvent.Fd(), POLLIN, 0},
-            {m_port.Fd(), static_cast<short>(POLLIN | (m_writing.empty() ? 0 : POLLOUT)), 0},
-            {m_sendEvent.Fd(), POLLIN, 0},
-        };
-        if (poll(waits, 3, -1) < 0) {
-            if (errno == EINTR) continue;
-            CloseOnDeviceLoss("WaitCommEvent()", SysError::FromErrno(errno));
+        PortWake wake;
+        SysError error;
+        if (!m_io.Wait(!m_writing.empty(), &wake, &error)) {
+            CloseOnDeviceLoss("WaitCommEvent()", error);
             return;
         }
         // Stop before port event before send; what is ready is taken in that order.
-        if (waits[0].revents != 0) {
+        if (wake.stop) {
             CloseOnStop();
             return;
         }
-        if (waits[1].revents != 0 && OnPortEvent(waits[1].revents) == Step::kEnd) return;
-        if (waits[2].revents != 0 && OnSendRequest() == Step::kEnd) return;
+        if (wake.AnyFromPort() && OnPortEvent(wake) == Step::kEnd) return;
+        if (wake.send && OnSendRequest() == Step::kEnd) return;
     }
 }
 
-CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
-    if (revents & POLLOUT) {
+CSerialChannel::Step CSerialChannel::OnPortEvent(const PortWake& wake) {
+    if (wake.writable) {
         if (WritePending() == Step::kEnd) return Step::kEnd;
     }
-    if (!(revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) return Step::kGoOn;
+    if (!wake.input && !wake.lost) return Step::kGoOn;
 
-    if (revents == POLLIN) LetBytesGather();
+    // Only input, nothing to write and no hang-up: the one case worth gathering for.
+    if (!wake.writable && !wake.lost) LetBytesGather();
 
     std::vector<SerialMessage> messages;
     SysError error;
@@ -268,11 +238,10 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
         CloseOnDeviceLoss("ReadFile()", error);
         return Step::kEnd;
     }
-    if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    if (wake.lost) {
         // The device reports a hang-up, yet a read did not fail: it is gone all the same.
         Deliver(std::move(messages));
-        CloseOnDeviceLoss("WaitCommEvent()",
-                          SysError::FromErrno((revents & POLLNVAL) ? EBADF : EIO));
+        CloseOnDeviceLoss("WaitCommEvent()", wake.lostError);
         return Step::kEnd;
     }
     AppendMaskNotifications(messages);
@@ -282,31 +251,28 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(short revents) {
 
 void CSerialChannel::LetBytesGather() {
     using Clock = std::chrono::steady_clock;
-    for (auto wait = m_gathering.Decide(Clock::now(), m_port.InputCount()); wait;
-         wait = m_gathering.Decide(Clock::now(), m_port.InputCount())) {
+    for (auto wait = m_gathering.Decide(Clock::now(), m_io.InputCount()); wait;
+         wait = m_gathering.Decide(Clock::now(), m_io.InputCount())) {
         // A stop request ends the wait at once.
-        pollfd stop{m_stopEvent.Fd(), POLLIN, 0};
-        const timespec timeout{static_cast<time_t>(wait->count() / 1'000'000'000),
-                               static_cast<long>(wait->count() % 1'000'000'000)};
-        if (ppoll(&stop, 1, &timeout, nullptr) != 0) return;
+        if (m_io.WaitForStop(*wait)) return;
     }
 }
 
 bool CSerialChannel::DrainInput(std::vector<SerialMessage>& messages, SysError* error) {
     std::uint8_t buffer[kReadChunk];
     while (!m_bStopRequested) {
-        ssize_t count;
+        std::ptrdiff_t count;
         {
             std::lock_guard lock(m_csPort);
-            count = m_port.Read(buffer, sizeof buffer, error);
+            count = m_io.Read(buffer, sizeof buffer, error);
         }
         if (count < 0) return !error->IsDeviceLost();
         messages.reserve(messages.size() + static_cast<std::size_t>(count) + 8);
-        for (ssize_t i = 0; i < count; ++i) {
+        for (std::ptrdiff_t i = 0; i < count; ++i) {
             messages.push_back({WM_SERIAL_RXCHAR, buffer[i], m_nComPort});
         }
-        // A tty read returns all that is waiting up to the buffer's size: a short read
-        // has emptied the input queue, and a new byte brings a new port event.
+        // A read takes all that is waiting up to the buffer's size: a short read has
+        // emptied the input queue, and a new byte brings a new port event.
         if (static_cast<std::size_t>(count) < sizeof buffer) break;
         Deliver(std::move(messages));
         messages.clear();
@@ -333,7 +299,7 @@ void CSerialChannel::Deliver(std::vector<SerialMessage> messages) {
 }
 
 CSerialChannel::Step CSerialChannel::OnSendRequest() {
-    m_sendEvent.Reset();
+    m_io.ResetSend();
     {
         std::lock_guard lock(m_csQueue);
         while (!m_queuedFrames.empty()) {
@@ -349,11 +315,11 @@ CSerialChannel::Step CSerialChannel::WritePending() {
     while (!m_writing.empty()) {
         const std::vector<std::uint8_t>& frame = m_writing.front();
         SysError error;
-        ssize_t written;
+        std::ptrdiff_t written;
         {
             std::lock_guard lock(m_csPort);
             written =
-                m_port.Write(frame.data() + m_writeOffset, frame.size() - m_writeOffset, &error);
+                m_io.Write(frame.data() + m_writeOffset, frame.size() - m_writeOffset, &error);
         }
         if (written < 0) {
             if (error.IsDeviceLost()) {
@@ -365,7 +331,7 @@ CSerialChannel::Step CSerialChannel::WritePending() {
             m_writeOffset = 0;
             continue;
         }
-        if (written == 0) break;  // the driver's queue is full: poll for POLLOUT
+        if (written == 0) break;  // the driver's queue is full: wait until it has room
         m_writeOffset += static_cast<std::size_t>(written);
         if (m_writeOffset == frame.size()) {
             m_writing.pop_front();

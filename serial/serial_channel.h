@@ -16,10 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "serial/event_fd.h"
 #include "serial/input_gathering.h"
 #include "serial/line_settings.h"
-#include "serial/port_device.h"
+#include "serial/port_io.h"
 #include "serial/port_open_result.h"
 #include "serial/serial_owner.h"
 #include "serial/sys_error.h"
@@ -92,7 +91,7 @@ private:
     // The monitor thread and its steps.
     void MonitorThread();
     enum class Step { kGoOn, kEnd };
-    Step OnPortEvent(short revents);
+    Step OnPortEvent(const PortWake& wake);
     Step OnSendRequest();
     void LetBytesGather();
     bool DrainInput(std::vector<SerialMessage>& messages, SysError* error);
@@ -106,12 +105,7 @@ private:
     void EndMonitor();
     void ResetEvents();
     // The call that refused a setting, with its error; nothing when all were taken.
-    struct Refusal {
-        std::string call;
-        SysError error;
-    };
-    std::optional<Refusal> ConfigurePort(const std::string& definition);
-    Refusal Refuse(const std::string& callName, const SysError& error);
+    std::optional<CallFailure> ConfigurePort(const std::string& definition);
     void ClosePort();
 
     void RequestStop();
@@ -136,14 +130,10 @@ private:
     std::uint32_t m_dwCommMask = 0;
     LineSettings m_lineState;
 
-    std::recursive_mutex m_csPort;  //!< Protects m_port and its configuration
-    PortDevice m_port;
-    std::atomic<bool> m_bPortOpen{false};  // m_port is open; read by QueueSend on any thread
-
-    // Manual-reset events, waited on in this order: stop, port, send.
-    EventFd m_stopEvent;
-    EventFd m_sendEvent;
-    int m_eventError = 0;  // errno of an event that could not be made
+    std::recursive_mutex m_csPort;  //!< Protects the port in m_io and its configuration
+    // The port and the stop and send events, waited on in this order: stop, port, send.
+    PortIo m_io;
+    std::atomic<bool> m_bPortOpen{false};  // the port is open; read by QueueSend on any thread
     std::atomic<bool> m_bStopRequested{false};
 
     std::mutex m_csQueue;  //!< Protects m_queuedFrames and m_bMonitorWriting

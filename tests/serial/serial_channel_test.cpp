@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "serial/port_device.h"
 #include "serial/port_list.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/pty_pair.h"
