@@ -29,7 +29,7 @@
 
 #include "bench/console_driver.h"
 #include "protocol/commands.h"
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 #include "tests/support/child_process.h"
 #include "tests/support/runtime_dir.h"
 

@@ -1,9 +1,8 @@
-// Ctrl+C (SIGINT) and SIGTERM for a program with threads: the signals are blocked in
-// every thread and taken by one watcher thread, which calls back in ordinary thread
-// context, where a session can be cancelled safely.
+// Ctrl+C for a program with threads, called back in ordinary thread context, where a
+// session can be cancelled safely. On Linux SIGINT and SIGTERM are blocked in every
+// thread and taken by one watcher thread; on Windows the console's control handler
+// (Ctrl+C, Ctrl+Break, the console closing) runs on a thread of its own already.
 #pragma once
-
-#include <pthread.h>
 
 #include <atomic>
 #include <functional>
@@ -13,10 +12,10 @@ namespace orvante::cli {
 
 class InterruptWatcher {
 public:
-    // Blocks the signals in the calling thread (threads made later inherit that), and
-    // starts watching. Construct it before any other thread is started.
+    // Starts watching; on Linux it blocks the signals in the calling thread (threads
+    // made later inherit that). Construct it before any other thread is started.
     explicit InterruptWatcher(std::function<void()> onInterrupt);
-    // Stops watching and joins the watcher thread.
+    // Stops watching; once it returns, no callback runs any more.
     ~InterruptWatcher();
     InterruptWatcher(const InterruptWatcher&) = delete;
     InterruptWatcher& operator=(const InterruptWatcher&) = delete;
@@ -28,7 +27,7 @@ private:
 
     std::function<void()> onInterrupt_;
     std::atomic<bool> interrupted_{false};
-    std::thread thread_;
+    std::thread thread_;  // the watcher thread on Linux
 };
 
 }  // namespace orvante::cli

@@ -1,15 +1,6 @@
 #include "protocol/log_entry.h"
 
-#include <ctime>
-
 namespace orvante::protocol {
-
-TimeOfDay LocalTimeOfDay() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_hour, local.tm_min, local.tm_sec};
-}
 
 std::string FormatLogEntry(const TimeOfDay& time, const std::string& text, const std::uint8_t* data,
                            int count) {

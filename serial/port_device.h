@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/line_settings.h"
+#include "serial/kernel_termios.h"
 #include "serial/sys_error.h"
 
 namespace orvante::serial {

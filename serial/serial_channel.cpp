@@ -24,7 +24,7 @@ std::string ComposePortError(const std::string& callName, const SysError& error,
 std::optional<std::string> ResolvePortFromDeviceMap(int port) {
     const DeviceMap map = ScanDeviceMap();
     const auto it = map.find(port);
-    if (it == map.end()) return std::nullopt;
+    if (it == map.end()) return UnlistedPortPath(port);
     return it->second.devicePath;
 }
 

@@ -33,7 +33,8 @@ std::optional<int> ComNumber(const std::string& text) {
 PortName ResolvePortName(const std::string& text, const serial::DeviceMap& ports) {
     if (const std::optional<int> number = ComNumber(text)) {
         const auto it = ports.find(*number);
-        return {*number, it == ports.end() ? std::string() : it->second.devicePath};
+        if (it != ports.end()) return {*number, it->second.devicePath};
+        return {*number, serial::UnlistedPortPath(*number).value_or(std::string())};
     }
     // A path: its COM number when the port list holds it, for the channel's messages.
     for (const auto& [number, entry] : ports) {

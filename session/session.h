@@ -47,7 +47,7 @@ enum class WaitEnd {
 // A port as the operator names it: "COM<n>" (looked up in the port list) or a device path.
 struct PortName {
     int number = 0;          // the COM number; 0 for a path outside the port list
-    std::string devicePath;  // empty when a COM number is not in the port list
+    std::string devicePath;  // empty when a COM number is not in the port list (on Linux)
 };
 PortName ResolvePortName(const std::string& text, const serial::DeviceMap& ports);
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 
 namespace orvante::sim {
 

@@ -1,4 +1,4 @@
-#include "serial/line_settings.h"
+#include "serial/kernel_termios.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>

@@ -1,4 +1,4 @@
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

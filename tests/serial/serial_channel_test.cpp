@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "serial/port_device.h"
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/runtime_dir.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "serial/event_fd.h"
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 #include "sim/line_server.h"
 #include "sim/published_port.h"
 #include "tests/sim/line_io.h"

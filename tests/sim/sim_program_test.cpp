@@ -9,7 +9,7 @@
 #include <fstream>
 #include <memory>
 
-#include "serial/port_list.h"
+#include "serial/port_list_posix.h"
 #include "serial/serial_channel.h"
 #include "sim/program_options.h"
 #include "tests/sim/line_io.h"

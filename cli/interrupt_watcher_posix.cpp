@@ -1,6 +1,8 @@
-#include "cli/interrupt_watcher.h"
+#include <pthread.h>
 
 #include <csignal>
+
+#include "cli/interrupt_watcher.h"
 
 namespace orvante::cli {
 
