@@ -13,6 +13,7 @@
 #include "functions/learn_transmit.h"
 #include "functions/pulse_capacity.h"
 #include "protocol/module_frame.h"
+#include "serial/utf8_path.h"
 
 namespace orvante::cli {
 
@@ -61,7 +62,7 @@ bool ReadInput(const std::string& file, std::string* text, std::string* error) {
         text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(serial::PathFromUtf8(file), std::ios::binary);
     if (!in) {
         *error = "cannot read " + file;
         return false;

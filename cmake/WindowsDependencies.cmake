@@ -19,3 +19,6 @@ target_include_directories(nlohmann_json::nlohmann_json INTERFACE ${ORVANTE_HEAD
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# Test discovery and the tests run the programs under Wine, in this build's prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/lib/wine-run ${CMAKE_BINARY_DIR})

@@ -1,6 +1,6 @@
 # Cross-build for 64-bit Windows with Debian's MinGW-w64 (posix threads: std::thread and
-# std::jthread), statically linked so that the programs need no runtime DLLs, and run
-# under Wine (tests, test discovery) through scripts/lib/wine-run.
+# std::jthread), statically linked so that the programs need no runtime DLLs. The
+# project runs its programs (tests, test discovery) under Wine through scripts/lib/wine-run.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -12,4 +12,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/lib/wine-run)

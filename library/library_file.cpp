@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "serial/sys_error.h"
+#include "serial/utf8_path.h"
 
 namespace orvante::library {
 
@@ -17,7 +18,7 @@ FileError SystemError(FileProblem problem, int code) {
 // is opened: opening a pipe or a terminal could wait for ever.
 bool IsOtherThanRegularFile(const std::string& path) {
     std::error_code ignored;
-    const auto status = std::filesystem::status(path, ignored);
+    const auto status = std::filesystem::status(serial::PathFromUtf8(path), ignored);
     return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
 }
 
@@ -28,8 +29,8 @@ bool ReadLibraryFile(const std::string& path, std::vector<std::uint8_t>* image, 
         *error = FileError{FileProblem::kNotRegular, {}};
         return false;
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        serial::OpenFile(serial::PathFromUtf8(path), "rb"), &std::fclose);
     if (!file) {
         *error = SystemError(FileProblem::kCannotOpen, errno);
         return false;
@@ -54,7 +55,7 @@ bool ExportFile::Create(const std::string& path, FileError* error) {
         *error = FileError{FileProblem::kNotRegular, {}};
         return false;
     }
-    file_.reset(std::fopen(path.c_str(), "wb"));
+    file_.reset(serial::OpenFile(serial::PathFromUtf8(path), "wb"));
     if (!file_) {
         *error = SystemError(FileProblem::kCannotWrite, errno);
         return false;

@@ -258,7 +258,9 @@ std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* er
             return -1;
         }
         // The bytes are there, so this ends at once; a driver that holds on is given up.
-        if (WaitForSingleObject(read.hEvent, 1000) != WAIT_OBJECT_0) CancelIoEx(s.port.Get(), &read);
+        if (WaitForSingleObject(read.hEvent, 1000) != WAIT_OBJECT_0) {
+            CancelIoEx(s.port.Get(), &read);
+        }
     }
     if (!GetOverlappedResult(s.port.Get(), &read, &count, TRUE)) {
         const DWORD code = GetLastError();
@@ -284,7 +286,8 @@ std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size, SysErro
             *error = SysError::FromSystemCode(code);
             return -1;
         }
-        if (WaitForSingleObject(write.hEvent, WriteTimeoutMs(length, s.baudRate)) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(write.hEvent, WriteTimeoutMs(length, s.baudRate)) !=
+            WAIT_OBJECT_0) {
             CancelIoEx(s.port.Get(), &write);
         }
     }

@@ -1,0 +1,55 @@
+#!/bin/bash
+# orvante-cli.exe under Wine against the virtual module on Linux (COM8): every kind of
+# command, a library round trip through a file with a Chinese name, and the exit
+# statuses of a module that does not answer and of a port that does not exist.
+#   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR
+set -uo pipefail
+wine_run=$1 build=$2 cli=$3 work=$4
+port=COM8
+failures=0
+
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+# run EXPECTED_STATUS EXPECTED_OUTPUT_PATTERN ARGS...: one command and what it must give.
+run() {
+    local expected_status=$1 pattern=$2
+    shift 2
+    local output status
+    output=$("$wine_run" "$build" "$cli" "$@" 2>&1)
+    status=$?
+    output=${output//$'\r'/}
+    if [ "$status" -ne "$expected_status" ] || ! grep -Eq -- "$pattern" <<<"$output"; then
+        echo "FAILED: orvante-cli $*: status $status (expected $expected_status)"
+        echo "$output" | sed 's/^/    /'
+        failures=$((failures + 1))
+    else
+        echo "ok: orvante-cli $* -> $status"
+    fi
+}
+
+run 0 "COM8 " ports
+run 0 "^1234$" --port "$port" connect
+run 0 "1234: answered" --port "$port" ping
+run 0 "^[0-9]+$" --port "$port" learn 3
+run 0 "slot 3: sent" --port "$port" send 3
+run 0 '"capacity": ?100' --port "$port" --json capacity
+run 0 "task 1:" --port "$port" tasks
+run 0 "brand 5: sent" --port "$port" ac 5 --power on --temp 26
+
+# A library in, the same library out: both directions of the transfer, file names in
+# UTF-8 on the command line and UTF-16 at the system.
+head -c 8192 /dev/urandom >"码库.db"
+run 0 "imported 8192 bytes" --port "$port" --baud 115200 import "码库.db"
+run 0 "exported 8192 bytes" --port "$port" --baud 115200 export "码库-导出.db"
+if ! cmp -s "码库.db" "码库-导出.db"; then
+    echo "FAILED: the exported library differs from the imported one"
+    failures=$((failures + 1))
+fi
+
+run 3 "no answer" --port "$port" --target 9999 ping
+run 4 "cannot open COM42" --port COM42 connect
+
+[ "$failures" -eq 0 ] && echo "all passed" || echo "$failures failed"
+exit $((failures > 0))
