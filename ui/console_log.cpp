@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "serial/utf8_path.h"
 #include "ui/console_dlg.h"
 #include "ui/user_folders.h"
 
@@ -14,7 +15,7 @@ constexpr const char* kLogFileFilter = "文本文件(*.txt)|*.txt|所有文件(*
 
 // Writes `text` whole; the system's reason when it could not.
 std::optional<std::string> WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    std::ofstream file(serial::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (file) file.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (file) file.close();
     if (file) return std::nullopt;

@@ -1,19 +1,14 @@
 // Where the file dialogs open: the home folder first, then the folder of the last file.
+// Paths are UTF-8.
 #pragma once
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace orvante::ui {
 
-inline std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr ? home : "";
-}
+// $HOME on Linux, the user's profile folder on Windows; empty when there is none.
+std::string HomeFolder();
 
-inline std::string FolderOf(const std::string& path) {
-    return std::filesystem::path(path).parent_path().string();
-}
+std::string FolderOf(const std::string& path);
 
 }  // namespace orvante::ui
