@@ -1,10 +1,11 @@
 #!/bin/bash
 # orvante-cli.exe under Wine against the virtual module on Linux (COM8): every kind of
 # command, a library round trip through a file with a Chinese name, and the exit
-# statuses of a module that does not answer and of a port that does not exist.
-#   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR
+# statuses of a module that does not answer, of a port that does not exist and of
+# Ctrl+C.
+#   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR VIRTUAL_MODULE_SH SIM
 set -uo pipefail
-wine_run=$1 build=$2 cli=$3 work=$4
+wine_run=$1 build=$2 cli=$3 work=$4 module=$5 sim=$6
 port=COM8
 failures=0
 
@@ -50,6 +51,27 @@ fi
 
 run 3 "no answer" --port "$port" --target 9999 ping
 run 4 "cannot open COM42" --port COM42 connect
+
+# Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C event) while a learn waits
+# for a module that takes 20 s: status 130.
+"$module" start 8 "$sim" --learn-delay 20000
+"$wine_run" "$build" "$cli" --port "$port" --verbose learn 3 >ctrl-c.out 2>&1 &
+cli_pid=$!
+# The handshake's request, then the learn's: the command is waiting now.
+for _ in $(seq 200); do
+    [ "$(grep -c "发送" ctrl-c.out)" -ge 2 ] && break
+    sleep 0.05
+done
+kill -INT "$cli_pid"
+wait "$cli_pid"
+status=$?
+if [ "$status" -ne 130 ] || ! grep -q "interrupted" ctrl-c.out; then
+    echo "FAILED: Ctrl+C during a learn: status $status (expected 130)"
+    sed 's/^/    /' ctrl-c.out
+    failures=$((failures + 1))
+else
+    echo "ok: Ctrl+C during a learn -> 130"
+fi
 
 [ "$failures" -eq 0 ] && echo "all passed" || echo "$failures failed"
 exit $((failures > 0))
