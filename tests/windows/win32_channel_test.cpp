@@ -52,8 +52,13 @@ protected:
         return frames;
     }
 
-    void SendHandshake(CSerialChannel& channel) {
+    // Opens `port`, starts the monitor and waits for the module's answer to the handshake.
+    void Connect(CSerialChannel& channel, int port, int baud) {
+        const PortOpenResult opened = Open(channel, port, baud);
+        ASSERT_TRUE(opened.PortIsOpen()) << opened.error.text;
+        ASSERT_TRUE(channel.StartMonitor());
         channel.QueueSend(protocol::kHandshakeFrame.data(), protocol::kHandshakeFrame.size());
+        ASSERT_TRUE(window_.PumpUntil([&] { return Frames().size() == 1; }, 10s));
     }
 
     test::FakeWindow window_;
@@ -97,11 +102,7 @@ TEST_F(Win32ChannelTest, APortNobodyPublishedIsNotFound) {
 // whole: bytes both ways through the overlapped port and the comm-event wait.
 TEST_F(Win32ChannelTest, QueuedRequestsAreAnsweredWholeAndInOrder) {
     CSerialChannel channel;
-    const PortOpenResult opened = Open(channel, kModulePort, 115200);
-    ASSERT_TRUE(opened.PortIsOpen()) << opened.error.text;
-    ASSERT_TRUE(channel.StartMonitor());
-    SendHandshake(channel);
-    ASSERT_TRUE(window_.PumpUntil([&] { return Frames().size() == 1; }, 10s));
+    ASSERT_NO_FATAL_FAILURE(Connect(channel, kModulePort, 115200));
 
     constexpr int kRequests = 20;
     for (int i = 0; i < kRequests; ++i) {
@@ -128,11 +129,7 @@ TEST_F(Win32ChannelTest, QueuedRequestsAreAnsweredWholeAndInOrder) {
 // The module's side goes away: reported once, in the channel's box, and the monitor ends.
 TEST_F(Win32ChannelTest, ALostDeviceIsReportedOnceAndTheMonitorEnds) {
     CSerialChannel channel;
-    const PortOpenResult opened = Open(channel, kLostPort, 9600);
-    ASSERT_TRUE(opened.PortIsOpen()) << opened.error.text;
-    ASSERT_TRUE(channel.StartMonitor());
-    SendHandshake(channel);
-    ASSERT_TRUE(window_.PumpUntil([&] { return Frames().size() == 1; }, 10s));
+    ASSERT_NO_FATAL_FAILURE(Connect(channel, kLostPort, 9600));
 
     // The test run ends the module when this file appears (ORVANTE_HANGUP_FILE).
     const char* hangup = std::getenv("ORVANTE_HANGUP_FILE");
