@@ -348,7 +348,13 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
         if (s.commPending && IsSignalled(s.commEventDone.Get())) {
             s.commPending = false;
             DWORD ignored = 0;
-            if (GetOverlappedResult(s.port.Get(), &s.commWait, &ignored, FALSE)) {
+            BOOL done = GetOverlappedResult(s.port.Get(), &s.commWait, &ignored, FALSE);
+            if (!done && GetLastError() == ERROR_IO_INCOMPLETE) {
+                // Its event is set, yet the result is not there (seen under Wine): the
+                // result follows the event at once.
+                done = GetOverlappedResult(s.port.Get(), &s.commWait, &ignored, TRUE);
+            }
+            if (done) {
                 s.abortedWaits = 0;
                 if (s.commEvents & EV_RXCHAR) wake->input = true;
             } else {

@@ -37,6 +37,15 @@ run 0 "^[0-9]+$" --port "$port" learn 3
 run 0 "slot 3: sent" --port "$port" send 3
 run 0 '"capacity": ?100' --port "$port" --json capacity
 run 0 "task 1:" --port "$port" tasks
+run 0 "pulse capacity set to 120" --port "$port" capacity set 120 --yes
+run 0 '"capacity": ?120' --port "$port" --json capacity
+# Timed tasks from a file named in Chinese, then read back by the command itself.
+cat >"定时任务.json" <<'TASKS'
+{"tasks":[{"enabled":true,"slot":3,"period":10,"delay":2,"loops":5},
+ {"enabled":false,"slot":0,"period":0,"delay":0,"loops":0},
+ {"enabled":false,"slot":0,"period":0,"delay":0,"loops":0}]}
+TASKS
+run 0 "task 1: on, slot 3, every 10 min" --port "$port" tasks set "定时任务.json"
 run 0 "brand 5: sent" --port "$port" ac 5 --power on --temp 26
 
 # A library in, the same library out: both directions of the transfer, file names in
