@@ -24,6 +24,13 @@ prepare_wine() {
             </dev/null >/dev/null 2>&1
         ln -sfn "$ports/COM$port" "$WINEPREFIX/dosdevices/com$port"
     done
+    # Windows are drawn on X when there is a display and made headless otherwise; the
+    # window's font, 宋体, is WenQuanYi Micro Hei here (Wine's own stand-in has no Chinese).
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11,null /f </dev/null >/dev/null 2>&1
+    LC_ALL=C.UTF-8 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 宋体 /d "WenQuanYi Micro Hei" /f \
+        </dev/null >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d "WenQuanYi Micro Hei" /f \
+        </dev/null >/dev/null 2>&1
     # A new server lists the ports (SERIALCOMM). It and the services of the first
     # program outlive the tests: started here, away from ctest's output pipes, which
     # they would otherwise hold open. The server writes to the terminal it takes over
