@@ -2,6 +2,8 @@
 # are header-only: their Debian headers are used through a folder of links in the build
 # (the folder they sit in, /usr/include, must not reach MinGW's compiler: it holds the
 # Linux C library's headers). GoogleTest builds from the sources of Debian's googletest.
+enable_language(RC)
+
 set(ORVANTE_HEADER_LINKS ${CMAKE_BINARY_DIR}/linked-include)
 file(MAKE_DIRECTORY ${ORVANTE_HEADER_LINKS})
 foreach(folder CLI nlohmann)
