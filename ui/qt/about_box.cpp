@@ -10,23 +10,11 @@
 
 namespace orvante::ui::qt {
 
-namespace {
-
-QRect PixelsOf(const DialogRect& r) {
-    return DluToPixels(Dlu{r.x, r.y, r.w, r.h});
-}
-
-QString ToQString(const std::string& utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-}  // namespace
-
 AboutBox::AboutBox(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     const DialogTemplate about = AboutDialogTemplate(ORVANTE_VERSION);
-    setWindowTitle(ToQString(about.title));
+    setWindowTitle(FromUtf8(about.title));
     setFixedSize(DluToPixels(about.width), DluToPixels(about.height));
     for (const ControlTemplate& control : about.controls) {
         QWidget* widget = nullptr;
@@ -36,12 +24,12 @@ AboutBox::AboutBox(QWidget* owner)
             icon->setAlignment(Qt::AlignCenter);
             widget = icon;
         } else if (control.kind == ControlKind::kButton) {
-            auto* button = MakeChild<QPushButton>(this, ToQString(control.text));
+            auto* button = MakeChild<QPushButton>(this, FromUtf8(control.text));
             button->setDefault(control.isDefault);
             if (control.id == IDOK) connect(button, &QPushButton::clicked, this, &QDialog::accept);
             widget = button;
         } else {
-            auto* label = MakeChild<QLabel>(this, ToQString(control.text));
+            auto* label = MakeChild<QLabel>(this, FromUtf8(control.text));
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             widget = label;
@@ -51,9 +39,9 @@ AboutBox::AboutBox(QWidget* owner)
             widget->setAccessibleDescription(QString::number(control.id));
         }
         if (!control.accessibleName.empty()) {
-            widget->setAccessibleName(ToQString(control.accessibleName));
+            widget->setAccessibleName(FromUtf8(control.accessibleName));
         }
-        widget->setGeometry(PixelsOf(control.rect));
+        widget->setGeometry(DluToPixels(control.rect));
     }
 }
 

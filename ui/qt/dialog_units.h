@@ -3,9 +3,13 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <utility>
+
+#include "ui/main_template.h"
 
 namespace orvante::ui::qt {
 
@@ -13,10 +17,8 @@ namespace orvante::ui::qt {
 // characters (4 units across) and 12-pixel lines (8 units down).
 inline constexpr double kPixelsPerDlu = 1.5;
 
-// A rectangle in dialog units: x, y, width, height.
-struct Dlu {
-    int x, y, w, h;
-};
+// A rectangle in dialog units, as the window template gives it.
+using Dlu = ui::DialogRect;
 
 inline int DluToPixels(int units) {
     return static_cast<int>(std::lround(units * kPixelsPerDlu));
@@ -26,6 +28,11 @@ inline int DluToPixels(int units) {
 inline QRect DluToPixels(Dlu r) {
     const int left = DluToPixels(r.x), top = DluToPixels(r.y);
     return QRect(left, top, DluToPixels(r.x + r.w) - left, DluToPixels(r.y + r.h) - top);
+}
+
+// Texts are UTF-8 in the window logic and its template.
+inline QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Makes a Qt object that its parent owns and deletes (Qt's object tree).

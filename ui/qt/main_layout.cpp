@@ -20,14 +20,6 @@ namespace orvante::ui::qt {
 
 namespace {
 
-Dlu ToDlu(const DialogRect& r) {
-    return {r.x, r.y, r.w, r.h};
-}
-
-QString ToQString(const std::string& utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 // What a screen reader says for an edit or list: its label without the closing colon.
 QString NameFromLabel(QString label) {
     while (label.endsWith(u'：') || label.endsWith(u':')) label.chop(1);
@@ -51,7 +43,7 @@ QStringList TemplateItems(int id) {
     QStringList items;
     for (const TemplateList& list : MainTemplateLists()) {
         if (list.id != id) continue;
-        for (const std::string& item : list.items) items << ToQString(item);
+        for (const std::string& item : list.items) items << FromUtf8(item);
     }
     return items;
 }
@@ -66,11 +58,11 @@ public:
         QWidget* parent =
             control.onDialog || group_ == nullptr ? static_cast<QWidget*>(&dialog_) : group_;
         QWidget* widget = MakeWidget(control, parent);
-        Place(widget, ToDlu(control.rect));
+        Place(widget, control.rect);
         if (control.id != 0) Tag(widget, control.id);
-        if (!control.name.empty()) widget->setObjectName(ToQString(control.name));
+        if (!control.name.empty()) widget->setObjectName(FromUtf8(control.name));
         if (!control.accessibleName.empty()) {
-            widget->setAccessibleName(ToQString(control.accessibleName));
+            widget->setAccessibleName(FromUtf8(control.accessibleName));
         }
         if (control.smallFont) {
             QFont font = dialog_.font();
@@ -94,7 +86,7 @@ public:
 
 private:
     QWidget* MakeWidget(const ControlTemplate& control, QWidget* parent) {
-        const QString text = ToQString(control.text);
+        const QString text = FromUtf8(control.text);
         switch (control.kind) {
             case ControlKind::kGroup: {
                 auto* group = MakeChild<QGroupBox>(parent, text);
@@ -183,12 +175,11 @@ void FitLogToWindow(const std::unordered_map<int, QWidget*>& controls, QSize siz
     const int extraHeight = std::max(0, size.height() - DluToPixels(layout.height));
     if (const auto log = controls.find(IDC_LOG); log != controls.end()) {
         log->second->setGeometry(
-            DluToPixels(ToDlu(MainControlRect(IDC_LOG))).adjusted(0, 0, extraWidth, extraHeight));
+            DluToPixels(MainControlRect(IDC_LOG)).adjusted(0, 0, extraWidth, extraHeight));
     }
     for (int id : kStatusFields) {
         if (const auto field = controls.find(id); field != controls.end()) {
-            field->second->setGeometry(
-                DluToPixels(ToDlu(MainControlRect(id))).translated(0, extraHeight));
+            field->second->setGeometry(DluToPixels(MainControlRect(id)).translated(0, extraHeight));
         }
     }
 }

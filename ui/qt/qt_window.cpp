@@ -47,10 +47,6 @@ constexpr int kMinimumTimerMs = 10;
 // What an edit holds when nobody limits it.
 constexpr int kDefaultTextLimit = 32767;
 
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 QFont DialogFont() {
