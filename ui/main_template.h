@@ -4,8 +4,11 @@
 // same.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
+
+#include "ui/resource.h"
 
 namespace orvante::ui {
 
@@ -61,6 +64,10 @@ DialogTemplate AboutDialogTemplate(const std::string& version);
 // The rectangle of the control with `id`; the log and the status fields follow the
 // window's size from these.
 DialogRect MainControlRect(int id);
+// When the main window is larger than its design size, the log takes the extra room and
+// these fields below it keep their distance to the bottom edge; the rest stays put.
+inline constexpr std::array<int, 3> kMainStatusFields{IDC_LOCAL_ADDR, IDC_STATUS,
+                                                      IDC_STATUS_SPARE};
 
 struct TemplateList {
     int id;

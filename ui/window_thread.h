@@ -2,6 +2,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace orvante::ui {
 
@@ -26,5 +29,21 @@ public:
     // Makes a WaitServing look at its condition again.
     virtual void Wake() = 0;
 };
+
+// Runs `work` on the window thread and returns what it returns: at once when called
+// there, otherwise through Send, the way a sent message reaches a control from any
+// thread. The window backends reach their controls through it.
+template <class Work>
+auto RunOnWindowThread(WindowThread& thread, Work&& work) {
+    using Result = std::invoke_result_t<Work&>;
+    if (thread.IsWindowThread()) return work();
+    if constexpr (std::is_void_v<Result>) {
+        thread.Send([&] { work(); });
+    } else {
+        std::optional<Result> result;
+        thread.Send([&] { result.emplace(work()); });
+        return std::move(*result);
+    }
+}
 
 }  // namespace orvante::ui

@@ -154,9 +154,6 @@ private:
     std::unordered_map<int, QWidget*> controls_;
 };
 
-// The controls that follow the window's size.
-constexpr std::array<int, 3> kStatusFields{IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_SPARE};
-
 }  // namespace
 
 std::unordered_map<int, QWidget*> BuildMainLayout(QDialog& dialog) {
@@ -177,7 +174,7 @@ void FitLogToWindow(const std::unordered_map<int, QWidget*>& controls, QSize siz
         log->second->setGeometry(
             DluToPixels(MainControlRect(IDC_LOG)).adjusted(0, 0, extraWidth, extraHeight));
     }
-    for (int id : kStatusFields) {
+    for (int id : kMainStatusFields) {
         if (const auto field = controls.find(id); field != controls.end()) {
             field->second->setGeometry(DluToPixels(MainControlRect(id)).translated(0, extraHeight));
         }

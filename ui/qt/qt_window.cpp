@@ -20,7 +20,7 @@
 #include <algorithm>
 #include <future>
 #include <memory>
-#include <type_traits>
+#include <utility>
 
 #include "ui/qt/about_box.h"
 #include "ui/qt/crlf_text_edit.h"
@@ -192,15 +192,7 @@ Widget* QtWindow::Find(int id) const {
 
 template <class Work>
 auto QtWindow::OnWindowThread(Work&& work) const {
-    using Result = std::invoke_result_t<Work&>;
-    if (queue_.IsWindowThread()) return work();
-    if constexpr (std::is_void_v<Result>) {
-        queue_.Send([&] { work(); });
-    } else {
-        std::optional<Result> result;
-        queue_.Send([&] { result.emplace(work()); });
-        return std::move(*result);
-    }
+    return RunOnWindowThread(queue_, std::forward<Work>(work));
 }
 
 std::string QtWindow::GetText(int id) const {
