@@ -75,10 +75,11 @@ UINT WindowDpi(HWND window) {
     return static_cast<UINT>(dpi);
 }
 
+// Position and size each scaled on its own, as the dialog manager places controls.
 RECT DialogUnitsToPixels(HWND dialog, const DialogRect& rect) {
-    RECT pixels{rect.x, rect.y, rect.x + rect.w, rect.y + rect.h};
-    MapDialogRect(dialog, &pixels);
-    return pixels;
+    RECT place{rect.x, rect.y, rect.w, rect.h};
+    MapDialogRect(dialog, &place);
+    return RECT{place.left, place.top, place.left + place.right, place.top + place.bottom};
 }
 
 bool IsOwnWindow(HWND dialog, HWND window) {
@@ -555,8 +556,13 @@ std::string Win32Window::GetItemText(int id, int index) const {
 
 void Win32Window::SetCurSel(int id, int index) {
     // Tells no one: CBN_SELCHANGE comes only from the operator's choice. An index out of
-    // range clears the selection.
-    OnWindowThread([&] { SendMessageW(Control(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0); });
+    // range clears the selection (Windows does so itself, Wine keeps the old one).
+    OnWindowThread([&] {
+        HWND list = Control(id);
+        const LRESULT count = list ? SendMessageW(list, CB_GETCOUNT, 0, 0) : 0;
+        const WPARAM at = index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
+        SendMessageW(list, CB_SETCURSEL, at, 0);
+    });
 }
 
 int Win32Window::GetCurSel(int id) const {
