@@ -2,7 +2,23 @@
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 # The COM ports the Windows tests use; each is a virtual module's pseudo-terminal.
-ORVANTE_WINE_PORTS=(5 6 8)
+ORVANTE_WINE_PORTS=(5 6 8 9)
+# The port of the virtual module that scripts/start --windows starts the console with.
+ORVANTE_WINE_START_PORT=7
+
+# build_windows [TARGET...]: what the Windows programs need from the Linux build (the
+# virtual module, the shim Wine loads, the icons drawn by the window's own code), then
+# the cross-build in build-windows/: everything, or the TARGETs named.
+build_windows() {
+    cmake -S . -B build -G Ninja >/dev/null
+    cmake --build build --target orvante-sim wine_modem_status_shim orvante-render-icons
+    mkdir -p build-windows/icons
+    build/ui/qt/orvante-render-icons build-windows/icons
+    cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+        -DORVANTE_LINUX_SIM="$PWD/build/bin/orvante-sim" -DORVANTE_ICON_DIR="$PWD/build-windows/icons" \
+        >/dev/null
+    cmake --build build-windows ${1:+--target "$@"}
+}
 
 # prepare_wine BUILD SHIM: a prefix in BUILD/wine (made once), the shim beside it, the
 # test ports in its registry, and a running server. Exports what the tests need.
@@ -19,7 +35,7 @@ prepare_wine() {
         "$WINE" wineboot --init </dev/null >/dev/null 2>&1
     fi
     local ports="$XDG_RUNTIME_DIR/orvante/ports" port
-    for port in "${ORVANTE_WINE_PORTS[@]}"; do
+    for port in "${ORVANTE_WINE_PORTS[@]}" "$ORVANTE_WINE_START_PORT"; do
         "$WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$port" /d "$ports/COM$port" /f \
             </dev/null >/dev/null 2>&1
         ln -sfn "$ports/COM$port" "$WINEPREFIX/dosdevices/com$port"
@@ -30,6 +46,14 @@ prepare_wine() {
     LC_ALL=C.UTF-8 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 宋体 /d "WenQuanYi Micro Hei" /f \
         </dev/null >/dev/null 2>&1
     "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v SimSun /d "WenQuanYi Micro Hei" /f \
+        </dev/null >/dev/null 2>&1
+    # Wine draws the title bar's buttons with its Marlett font, which Debian's fonts-wine
+    # has where this Wine does not look for it.
+    cp -f /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    # On a display, the windows go on a desktop of Wine's own, which draws their frames
+    # and title bars (an X display with no window manager has none).
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1200x900 /f \
         </dev/null >/dev/null 2>&1
     # A new server lists the ports (SERIALCOMM). It and the services of the first
     # program outlive the tests: started here, away from ctest's output pipes, which

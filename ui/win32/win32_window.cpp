@@ -239,7 +239,7 @@ Win32Window::~Win32Window() {
 
 int Win32Window::Run() {
     if (!endResult_) {
-        ShowWindow(dialog_, SW_SHOW);
+        ShowWindow(dialog_, SW_SHOWNORMAL);
         SetForegroundWindow(dialog_);
     }
     MSG message;
