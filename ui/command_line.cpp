@@ -23,22 +23,32 @@ std::string_view Value(const char* text) {
     return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
+// What the help says beyond the options: the virtual module and the display are Linux's.
+#ifdef _WIN32
+constexpr char kDescription[] =
+    "Orvante: the console of an infrared learning and transmitting module on a serial\n"
+    "port.";
+constexpr char kFooter[] = "Exit status: 0, 2 for a bad command line.";
+#else
+constexpr char kDescription[] =
+    "Orvante: the console of an infrared learning and transmitting module on a serial\n"
+    "port. Without a module at hand, start the virtual module first (orvante-sim, see\n"
+    "orvante-sim --help) and pick its port, or start both with scripts/start.";
+constexpr char kFooter[] =
+    "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs it\n"
+    "without one. Exit status: 0, 1 when there is no display, 2 for a bad command line.";
+#endif
+
 }  // namespace
 
 ConsoleCommandLine ParseConsoleCommandLine(int argc, const char* const* argv) {
-    CLI::App app(
-        "Orvante: the console of an infrared learning and transmitting module on a serial\n"
-        "port. Without a module at hand, start the virtual module first (orvante-sim, see\n"
-        "orvante-sim --help) and pick its port, or start both with scripts/start.",
-        "orvante");
+    CLI::App app(kDescription, "orvante");
     app.set_version_flag("--version", "orvante " ORVANTE_VERSION);
     int port = 0;
     app.add_option("--port", port, "select COM<N> in the port list at start")
         ->type_name("N")
         ->check(CLI::Validator(CheckPortNumber, "", "port number"));
-    app.footer(
-        "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs it\n"
-        "without one. Exit status: 0, 1 when there is no display, 2 for a bad command line.");
+    app.footer(kFooter);
 
     ConsoleCommandLine result;
     try {

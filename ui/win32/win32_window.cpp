@@ -304,6 +304,8 @@ std::intptr_t Win32Window::HandleMessage(HWND dialog, unsigned message, std::uin
                          suggested->right - suggested->left, suggested->bottom - suggested->top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
             ApplySmallFont();
+            // The pictures again, at the new monitor's scale.
+            for (const auto& [id, icon] : shownIcons_) SetIcon(id, icon);
             return TRUE;
         }
         default:
@@ -503,6 +505,7 @@ void Win32Window::SetIcon(int id, IconId icon) {
                              ? large
                              : MulDiv(16, scale, USER_DEFAULT_SCREEN_DPI);
         SendMessageW(picture, STM_SETICON, reinterpret_cast<WPARAM>(Icon(icon, side)), 0);
+        shownIcons_[id] = icon;
     });
 }
 

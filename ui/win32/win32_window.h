@@ -122,6 +122,7 @@ private:
     std::set<unsigned> systemMenuCommands_;
     std::map<int, std::vector<MenuItem>> editMenus_;  // items added to edits' menus, by id
     std::map<IconKey, std::unique_ptr<HICON__, DestroyIconHandle>> icons_;
+    std::map<int, IconId> shownIcons_;  // what each picture control shows, by id
     std::unique_ptr<HFONT__, DeleteFontHandle> smallFont_;
 
     // Boxes with no owner that other threads show, with the answer that closes each.
