@@ -255,9 +255,6 @@ TEST_F(Win32WindowTest, TheLogTakesWhatTheWindowHasBeyondItsDesignSize) {
             RECT place{};
             GetWindowRect(child, &place);
             MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-            if (GetDlgCtrlID(child) == IDC_PORT || (GetWindowLongW(child, GWL_STYLE) & CBS_DROPDOWNLIST)) {
-                place.bottom = place.top + 1;  // a list's dropped-down part may overhang
-            }
             if (place.left < 0 || place.top < 0 || place.right > client.right || place.bottom > client.bottom) {
                 return false;
             }
@@ -272,13 +269,22 @@ TEST_F(Win32WindowTest, TheLogTakesWhatTheWindowHasBeyondItsDesignSize) {
     EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left) << "the design size is the smallest";
     EXPECT_EQ(limits.ptMinTrackSize.y, frame.bottom - frame.top);
 
+    // Wine's headless screen is 1024x768, which may leave the window no room to grow in
+    // height: what it grew by is read back from its client area.
+    RECT designClient{};
+    GetClientRect(dialog, &designClient);
     const RECT log = PlaceOf(IDC_LOG), status = PlaceOf(IDC_STATUS), connect = PlaceOf(IDC_CONNECT);
     SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left + 120, frame.bottom - frame.top + 90,
-                 SWP_NOMOVE | SWP_NOZORDER);
+                 SWP_NOZORDER);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    const int extraHeight = client.bottom - designClient.bottom;
+    ASSERT_EQ(client.right - designClient.right, 120);
     const RECT grownLog = PlaceOf(IDC_LOG), movedStatus = PlaceOf(IDC_STATUS);
     EXPECT_EQ(grownLog.right - grownLog.left, log.right - log.left + 120);
-    EXPECT_EQ(grownLog.bottom - grownLog.top, log.bottom - log.top + 90);
-    EXPECT_EQ(movedStatus.top, status.top + 90);
+    EXPECT_EQ(grownLog.bottom - grownLog.top, log.bottom - log.top + extraHeight);
+    EXPECT_EQ(movedStatus.top, status.top + extraHeight);
+    EXPECT_EQ(movedStatus.left, status.left);
     EXPECT_EQ(movedStatus.right - movedStatus.left, status.right - status.left);
     EXPECT_EQ(PlaceOf(IDC_CONNECT).left, connect.left) << "the rest stays put";
     EXPECT_TRUE(insideClient());

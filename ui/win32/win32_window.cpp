@@ -367,14 +367,24 @@ void Win32Window::FitControlsToWindow() {
     }
 }
 
-void Win32Window::SetMinimumTrackSize(std::intptr_t minMaxInfo) const {
-    if (dialog_ == nullptr) return;
+SIZE Win32Window::DesignFrameSize() const {
     const DialogTemplate& layout = MainDialogTemplate();
     RECT frame = DialogUnitsToPixels(dialog_, {0, 0, layout.width, layout.height});
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog_, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dialog_, GWL_EXSTYLE)));
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// The design size is the smallest the window may be, also on a screen smaller than it
+// (where the system would otherwise hold the window to the screen and cut the status
+// fields off).
+void Win32Window::SetMinimumTrackSize(std::intptr_t minMaxInfo) const {
+    if (dialog_ == nullptr) return;
+    const SIZE design = DesignFrameSize();
     auto* info = reinterpret_cast<MINMAXINFO*>(minMaxInfo);
-    info->ptMinTrackSize = POINT{frame.right - frame.left, frame.bottom - frame.top};
+    info->ptMinTrackSize = POINT{design.cx, design.cy};
+    info->ptMaxTrackSize.x = std::max(info->ptMaxTrackSize.x, design.cx);
+    info->ptMaxTrackSize.y = std::max(info->ptMaxTrackSize.y, design.cy);
 }
 
 // The controls the template gives the small font get the dialog's font at 8 pt instead
@@ -409,6 +419,15 @@ void Win32Window::PrepareControls() {
     }
     // The log holds what the logic keeps in it, beyond an edit's default 32767 characters.
     SendMessageW(Control(IDC_LOG), EM_SETLIMITTEXT, 0, 0);
+    // Made before its smallest size was known: held to the screen, it may be smaller.
+    RECT frame{};
+    GetWindowRect(dialog_, &frame);
+    const SIZE design = DesignFrameSize();
+    if (frame.right - frame.left < design.cx || frame.bottom - frame.top < design.cy) {
+        SetWindowPos(dialog_, nullptr, 0, 0, std::max(frame.right - frame.left, design.cx),
+                     std::max(frame.bottom - frame.top, design.cy),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 // ---- texts ------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 struct HWND__;
 struct HFONT__;
 struct HICON__;
+struct tagSIZE;
 
 namespace orvante::ui::win32 {
 
@@ -108,6 +109,8 @@ private:
     void FitControlsToWindow();
     void PrepareControls();
     void ApplySmallFont();
+    // The window's outer size at the design size of its client area, in pixels.
+    ::tagSIZE DesignFrameSize() const;
     void SetMinimumTrackSize(std::intptr_t minMaxInfo) const;
     HICON__* Icon(IconId icon, int size);
     void ShowEditMenu(HWND__* edit, std::intptr_t screenPoint);
