@@ -131,7 +131,8 @@ TEST_F(Win32WindowTest, ThePortListSortsAndTheOtherListsKeepTheTemplateOrder) {
         int index, selected;
         std::string text;
     };
-    for (const Selection& row : {Selection{2, 2, "制热"}, Selection{99, -1, ""}, Selection{-1, -1, ""}}) {
+    for (const Selection& row :
+         {Selection{2, 2, "制热"}, Selection{99, -1, ""}, Selection{-1, -1, ""}}) {
         window.SetCurSel(IDC_AC_MODE, row.index);
         EXPECT_EQ(window.GetCurSel(IDC_AC_MODE), row.selected);
         EXPECT_EQ(window.GetText(IDC_AC_MODE), row.text);
@@ -222,6 +223,26 @@ TEST_F(Win32WindowTest, TimersTickUntilKilledAndWorkOfOtherThreadsRunsHereInOrde
     EXPECT_EQ(window.GetText(IDC_STATUS), "posted");
 }
 
+TEST_F(Win32WindowTest, WhatABatchOfDeliveriesAppendsGoesInAtItsEnd) {
+    // Queued before the loop runs, so that one batch runs them all.
+    std::size_t countedInBatch = 0;
+    int inTheEditInBatch = -1;
+    WindowThread& thread = window.Thread();
+    thread.Post([&] { window.AppendText(IDC_LOG, "一\r\n"); });
+    thread.Post([&] { window.AppendText(IDC_LOG, "two\r\n"); });
+    thread.Post([&] {
+        countedInBatch = window.TextLength(IDC_LOG);
+        inTheEditInBatch = GetWindowTextLengthW(Item(IDC_LOG));
+    });
+    thread.Post([&] { window.SetText(IDC_LOG, "三\r\n"); });  // replaces what was collected
+    thread.Post([&] { window.AppendText(IDC_LOG, "four\r\n"); });
+    thread.Post([&] { window.EndDialog(IDOK); });
+    EXPECT_EQ(RunFor(), IDOK);
+    EXPECT_EQ(countedInBatch, 9u) << "collected text counts";
+    EXPECT_EQ(inTheEditInBatch, 0) << "and goes in once, at the batch's end";
+    EXPECT_EQ(window.GetText(IDC_LOG), "三\r\nfour\r\n");
+}
+
 TEST_F(Win32WindowTest, BoxesShownForOtherThreadsGoWithTheWindowAndNoneComesAfter) {
     std::atomic<int> answer = 0;
     std::thread asker([&] {
@@ -251,11 +272,13 @@ TEST_F(Win32WindowTest, TheLogTakesWhatTheWindowHasBeyondItsDesignSize) {
     auto insideClient = [&] {
         RECT client{};
         GetClientRect(dialog, &client);
-        for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        for (HWND child = GetWindow(dialog, GW_CHILD); child;
+             child = GetWindow(child, GW_HWNDNEXT)) {
             RECT place{};
             GetWindowRect(child, &place);
             MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-            if (place.left < 0 || place.top < 0 || place.right > client.right || place.bottom > client.bottom) {
+            if (place.left < 0 || place.top < 0 || place.right > client.right ||
+                place.bottom > client.bottom) {
                 return false;
             }
         }
@@ -266,7 +289,8 @@ TEST_F(Win32WindowTest, TheLogTakesWhatTheWindowHasBeyondItsDesignSize) {
     GetWindowRect(dialog, &frame);
     MINMAXINFO limits{};
     SendMessageW(dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
-    EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left) << "the design size is the smallest";
+    EXPECT_EQ(limits.ptMinTrackSize.x, frame.right - frame.left)
+        << "the design size is the smallest";
     EXPECT_EQ(limits.ptMinTrackSize.y, frame.bottom - frame.top);
 
     // Wine's headless screen is 1024x768, which may leave the window no room to grow in
@@ -274,8 +298,8 @@ TEST_F(Win32WindowTest, TheLogTakesWhatTheWindowHasBeyondItsDesignSize) {
     RECT designClient{};
     GetClientRect(dialog, &designClient);
     const RECT log = PlaceOf(IDC_LOG), status = PlaceOf(IDC_STATUS), connect = PlaceOf(IDC_CONNECT);
-    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left + 120, frame.bottom - frame.top + 90,
-                 SWP_NOZORDER);
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left + 120,
+                 frame.bottom - frame.top + 90, SWP_NOZORDER);
     RECT client{};
     GetClientRect(dialog, &client);
     const int extraHeight = client.bottom - designClient.bottom;

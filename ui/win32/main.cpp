@@ -11,6 +11,7 @@
 
 // After the program's own headers: <windows.h> defines names they use.
 #include <windows.h>
+// The common controls need <windows.h> first.
 #include <commctrl.h>
 
 namespace {

@@ -12,6 +12,7 @@
 // After the program's own headers: <windows.h> defines names they use (EV_RXCHAR, and
 // MessageBox as a macro).
 #include <windows.h>
+// The common controls and dialogs need <windows.h> first.
 #include <commctrl.h>
 #include <commdlg.h>
 #undef MessageBox
@@ -44,7 +45,8 @@ constexpr DWORD kAboutStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
 std::wstring ModuleBaseName() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length < path.size()) {
             path.resize(length);
             break;
@@ -66,8 +68,8 @@ std::wstring WindowText(HWND window) {
 // The pixels a window has per logical inch: the monitor's under per-monitor awareness.
 UINT WindowDpi(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
     if (getDpiForWindow != nullptr) return getDpiForWindow(window);
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
@@ -133,8 +135,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     return static_cast<INT_PTR>(result);
 }
 
-LRESULT CALLBACK EditSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                                  UINT_PTR, DWORD_PTR owner) {
+LRESULT CALLBACK EditSubclassProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR owner) {
     auto* window = reinterpret_cast<Win32Window*>(owner);
     if (window->HandleEditMessage(edit, message, lParam)) return 0;
     return DefSubclassProc(edit, message, wParam, lParam);
@@ -337,8 +339,28 @@ void Win32Window::Command(int id, unsigned code) {
 
 // Deliveries that come in a burst (a flood of frames on the line) are run a batch at
 // each return of a short timer rather than one message each: the first runs at once.
+// What a batch appends to an edit goes in once at its end: each append costs the edit
+// a fixed time (about 15 ms under Wine on a display), and a batch of log entries would
+// otherwise keep the window seconds behind the line.
 void Win32Window::RunDeliveries() {
-    if (queue_.RunPendingAndComeBack() > 0) ::SetTimer(dialog_, kComeBackTimer, kComeBackMs, nullptr);
+    collectingAppends_ = true;
+    const std::size_t ran = queue_.RunPendingAndComeBack();
+    collectingAppends_ = false;
+    PutInCollectedAppends();
+    if (ran > 0) ::SetTimer(dialog_, kComeBackTimer, kComeBackMs, nullptr);
+}
+
+void Win32Window::PutInCollectedAppends() {
+    for (auto& [id, text] : collectedAppends_) {
+        HWND edit = Control(id);
+        if (edit == nullptr || text.empty()) continue;
+        const std::wstring wide = WideFromUtf8(text);
+        const WPARAM end = static_cast<WPARAM>(GetWindowTextLengthW(edit));
+        SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
+        SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+        SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+    }
+    collectedAppends_.clear();
 }
 
 HWND Win32Window::Control(int id) const {
@@ -365,6 +387,9 @@ void Win32Window::FitControlsToWindow() {
         MoveWindow(Control(id), field.left, field.top + extraHeight, field.right - field.left,
                    field.bottom - field.top, TRUE);
     }
+    // The dialog paints its background over its children (the group boxes need it to), so
+    // the moved controls are painted again after it, not before.
+    RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 SIZE Win32Window::DesignFrameSize() const {
@@ -434,6 +459,7 @@ void Win32Window::PrepareControls() {
 
 std::string Win32Window::GetText(int id) const {
     return OnWindowThread([&]() -> std::string {
+        if (collectedAppends_.contains(id)) const_cast<Win32Window*>(this)->PutInCollectedAppends();
         HWND control = Control(id);
         return control ? Utf8FromWide(WindowText(control)) : std::string();
     });
@@ -443,6 +469,8 @@ void Win32Window::SetText(int id, const std::string& text) {
     OnWindowThread([&] {
         HWND control = Control(id);
         if (control == nullptr) return;
+        // The new text replaces what was still to be appended.
+        collectedAppends_.erase(id);
         wchar_t className[16] = {};
         GetClassNameW(control, className, 16);
         // A drop-down list shows its selected item; its text is not set on its own.
@@ -455,18 +483,21 @@ void Win32Window::SetText(int id, const std::string& text) {
 }
 
 std::size_t Win32Window::TextLength(int id) const {
-    return OnWindowThread([&] { return Cp936Length(GetText(id)); });
+    // Counts what is still to be appended without putting it in, so that the log's
+    // look at its length before each entry does not end the batch.
+    return OnWindowThread([&] {
+        HWND control = Control(id);
+        const std::size_t shown = control ? Cp936Length(Utf8FromWide(WindowText(control))) : 0;
+        const auto collected = collectedAppends_.find(id);
+        return shown + (collected != collectedAppends_.end() ? Cp936Length(collected->second) : 0);
+    });
 }
 
 void Win32Window::AppendText(int id, const std::string& text) {
     OnWindowThread([&] {
-        HWND edit = Control(id);
-        if (edit == nullptr) return;
-        const std::wstring wide = WideFromUtf8(text);
-        const WPARAM end = static_cast<WPARAM>(GetWindowTextLengthW(edit));
-        SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
-        SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
-        SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+        if (Control(id) == nullptr) return;
+        collectedAppends_[id] += text;
+        if (!collectingAppends_) PutInCollectedAppends();
     });
 }
 
@@ -549,7 +580,8 @@ int Win32Window::AddString(int id, const std::string& text) {
         HWND list = Control(id);
         if (list == nullptr) return -1;
         const std::wstring wide = WideFromUtf8(text);
-        const LRESULT at = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        const LRESULT at =
+            SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
         return at < 0 ? -1 : static_cast<int>(at);
     });
 }
@@ -582,7 +614,8 @@ void Win32Window::SetCurSel(int id, int index) {
     OnWindowThread([&] {
         HWND list = Control(id);
         const LRESULT count = list ? SendMessageW(list, CB_GETCOUNT, 0, 0) : 0;
-        const WPARAM at = index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
+        const WPARAM at =
+            index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
         SendMessageW(list, CB_SETCURSEL, at, 0);
     });
 }
@@ -612,6 +645,7 @@ void Win32Window::SetCheck(int id, int state) {
 
 int Win32Window::MessageBox(const std::string& text, BoxButtons buttons) {
     return OnWindowThread([&] {
+        PutInCollectedAppends();  // the log shows what led to it
         // Like a framework box with no icon asked for: OK warns, Yes/No asks.
         const UINT icon = buttons == BoxButtons::kYesNo ? MB_ICONQUESTION : MB_ICONWARNING;
         const int pressed = MessageBoxW(dialog_, WideFromUtf8(text).c_str(),
@@ -626,7 +660,9 @@ int Win32Window::MessageBoxNoOwner(const std::string& text, const std::string& c
     const std::wstring wideCaption = WideFromUtf8(caption);
     const UINT style = BoxButtonStyle(buttons) | BoxIconStyle(icon) | MB_SETFOREGROUND;
     if (queue_.IsWindowThread()) {
-        return BoxAnswer(MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), style), buttons);
+        PutInCollectedAppends();  // the log shows what led to it
+        return BoxAnswer(MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), style),
+                         buttons);
     }
     // Another thread: the box runs on that thread, so only it waits and the window stays
     // usable. A hook on the thread sees the box made and registers it, so that the
@@ -639,7 +675,8 @@ int Win32Window::MessageBoxNoOwner(const std::string& text, const std::string& c
     foreignBoxWatch = &watch;
     int pressed = 0;
     {
-        const UnhookOnExit hook{SetWindowsHookExW(WH_CBT, ForeignBoxHook, nullptr, GetCurrentThreadId())};
+        const UnhookOnExit hook{
+            SetWindowsHookExW(WH_CBT, ForeignBoxHook, nullptr, GetCurrentThreadId())};
         pressed = MessageBoxW(nullptr, wideText.c_str(), wideCaption.c_str(), style);
     }
     foreignBoxWatch = nullptr;
@@ -675,8 +712,8 @@ void Win32Window::CloseForeignBoxes() {
 
 void Win32Window::SetTimer(int timerId, int milliseconds) {
     OnWindowThread([&] {
-        ::SetTimer(dialog_, static_cast<UINT_PTR>(timerId), static_cast<UINT>(std::max(milliseconds, 0)),
-                   nullptr);
+        ::SetTimer(dialog_, static_cast<UINT_PTR>(timerId),
+                   static_cast<UINT>(std::max(milliseconds, 0)), nullptr);
     });
 }
 
@@ -687,6 +724,7 @@ void Win32Window::KillTimer(int timerId) {
 // ---- file dialogs -----------------------------------------------------------------
 
 std::optional<std::string> Win32Window::RunFileDialog(bool save, const FileDialogOptions& options) {
+    PutInCollectedAppends();  // the log shows what led to it
     const std::wstring filter = FileFilter(options.filter);
     const std::wstring initialDir = WideFromUtf8(options.initialDir);
     std::wstring suffix = WideFromUtf8(options.defaultSuffix);
@@ -738,7 +776,8 @@ void Win32Window::AppendEditMenuItem(int id, unsigned command, const std::string
         std::vector<MenuItem>& items = editMenus_[id];
         // The edit shows its menu itself: it is subclassed to show ours instead.
         if (items.empty()) {
-            SetWindowSubclass(edit, EditSubclassProc, kEditSubclassId, reinterpret_cast<DWORD_PTR>(this));
+            SetWindowSubclass(edit, EditSubclassProc, kEditSubclassId,
+                              reinterpret_cast<DWORD_PTR>(this));
         }
         items.push_back(MenuItem{command, WideFromUtf8(text)});
     });
@@ -773,14 +812,16 @@ void Win32Window::ShowEditMenu(HWND edit, std::intptr_t screenPoint) {
         {WM_PASTE, L"粘贴(&P)", canPaste},
         {WM_CLEAR, L"删除(&D)", editable && selection},
         {0, nullptr, false},
-        {EM_SETSEL, L"全选(&A)", hasText && !(start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(edit)))},
+        {EM_SETSEL, L"全选(&A)",
+         hasText && !(start == 0 && end == static_cast<DWORD>(GetWindowTextLengthW(edit)))},
     };
     const MenuHandle menu;
     for (const Standard& item : standard) {
         if (item.text == nullptr) {
             AppendMenuW(menu.menu, MF_SEPARATOR, 0, nullptr);
         } else {
-            AppendMenuW(menu.menu, MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED), item.command, item.text);
+            AppendMenuW(menu.menu, MF_STRING | (item.enabled ? MF_ENABLED : MF_GRAYED),
+                        item.command, item.text);
         }
     }
     const std::vector<MenuItem>& added = editMenus_[id];
@@ -794,8 +835,9 @@ void Win32Window::ShowEditMenu(HWND edit, std::intptr_t screenPoint) {
         at = POINT{0, 0};
         ClientToScreen(edit, &at);
     }
-    const UINT chosen = static_cast<UINT>(
-        TrackPopupMenu(menu.menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, dialog_, nullptr));
+    const UINT chosen =
+        static_cast<UINT>(TrackPopupMenu(menu.menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                         at.x, at.y, 0, dialog_, nullptr));
     if (chosen >= kFirstAddedMenuItem && chosen < kFirstAddedMenuItem + added.size()) {
         if (events_) events_->OnEditMenuCommand(id, added[chosen - kFirstAddedMenuItem].command);
     } else if (chosen == EM_SETSEL) {
@@ -809,6 +851,7 @@ void Win32Window::ShowEditMenu(HWND edit, std::intptr_t screenPoint) {
 
 int Win32Window::DoModalDialog(int templateId) {
     return OnWindowThread([&] {
+        PutInCollectedAppends();  // the log shows what led to it
         if (templateId != IDD_ABOUTBOX) return IDCANCEL;
         const std::vector<std::uint32_t> bytes =
             BuildDialogTemplate(AboutDialogTemplate(ORVANTE_VERSION), DialogFrame{kAboutStyle, 0});

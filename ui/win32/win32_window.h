@@ -76,7 +76,8 @@ public:
     WindowThread& Thread() override { return queue_; }
 
     // The dialog's messages and those of the edits it adds menu items to; internal.
-    std::intptr_t HandleMessage(HWND__* dialog, unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t HandleMessage(HWND__* dialog, unsigned message, std::uintptr_t wParam,
+                                std::intptr_t lParam);
     bool HandleEditMessage(HWND__* edit, unsigned message, std::intptr_t lParam);
     // A box shown for another thread was made (`box`) or has gone (nullptr).
     void RegisterForeignBox(HWND__* box, std::uintptr_t escapeAnswer);
@@ -105,6 +106,7 @@ private:
     }
     HWND__* Control(int id) const;
     void RunDeliveries();
+    void PutInCollectedAppends();
     void Command(int id, unsigned code);
     void FitControlsToWindow();
     void PrepareControls();
@@ -126,6 +128,9 @@ private:
     std::map<int, std::vector<MenuItem>> editMenus_;  // items added to edits' menus, by id
     std::map<IconKey, std::unique_ptr<HICON__, DestroyIconHandle>> icons_;
     std::map<int, IconId> shownIcons_;  // what each picture control shows, by id
+    // Text appended to edits while a batch of deliveries runs, put in at its end.
+    bool collectingAppends_ = false;
+    std::map<int, std::string> collectedAppends_;
     std::unique_ptr<HFONT__, DeleteFontHandle> smallFont_;
 
     // Boxes with no owner that other threads show, with the answer that closes each.
