@@ -4,8 +4,9 @@
 ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-translations-l10n libcli11-dev nlohmann-json3-dev fonts-wqy-microhei)
 # What the Windows build adds: the cross-compiler, Wine to run its programs with the
-# fonts it draws title bars and boxes with, GoogleTest's sources to build for Windows.
-ORVANTE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 fonts-wine googletest)
+# fonts it draws title bars and boxes with, GoogleTest's sources to build for Windows,
+# and the locale definitions scripts/start --windows makes its Chinese locale from.
+ORVANTE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 fonts-wine googletest locales)
 
 install_missing_packages() {
     local missing=()
