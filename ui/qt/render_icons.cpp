@@ -15,7 +15,12 @@ namespace {
 using orvante::ui::IconId;
 using namespace orvante::ui::qt;
 
+// A file that already holds these bytes is left alone, so that what is built from it
+// (the Windows resources, the programs) is not built again.
 bool Write(const QString& path, const QByteArray& bytes) {
+    if (QFile existing(path); existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) {
+        return true;
+    }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
         std::fprintf(stderr, "orvante-render-icons: cannot write %s\n", qPrintable(path));
