@@ -1,12 +1,15 @@
 # Shared by the scripts: package installation and the CMake build.
 
-# Debian packages the build, the tests and the window need.
+# Debian packages the build, the tests and the window need (with the man pages, the
+# desktop entry's check and the .deb's dependencies).
 ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-translations-l10n libcli11-dev nlohmann-json3-dev fonts-wqy-microhei)
+    qt6-base-dev qt6-translations-l10n libcli11-dev nlohmann-json3-dev fonts-wqy-microhei
+    help2man desktop-file-utils dpkg-dev)
 # What the Windows build adds: the cross-compiler, Wine to run its programs with the
 # fonts it draws title bars and boxes with, GoogleTest's sources to build for Windows,
-# and the locale definitions scripts/start --windows makes its Chinese locale from.
-ORVANTE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 fonts-wine googletest locales)
+# the locale definitions scripts/start --windows makes its Chinese locale from, and
+# makensis for the installer.
+ORVANTE_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 fonts-wine googletest locales nsis)
 
 install_missing_packages() {
     local missing=()
