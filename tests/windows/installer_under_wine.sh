@@ -24,7 +24,7 @@ export XDG_DATA_HOME="$work/xdg-data" XDG_CONFIG_HOME="$work/xdg-config"
 setup=$work/out/orvante-$version-win64.exe
 [ -f "$setup" ] || fail "cpack made no orvante-$version-win64.exe"
 file "$setup" | grep -q "PE32+ executable" || fail "the installer is not a 64-bit program"
-zipped=$(unzip -Z1 "$work/out/orvante-$version-win64.zip") || fail "cpack made no zip"
+zipped=$(cmake -E tar tf "$work/out/orvante-$version-win64.zip") || fail "cpack made no zip"
 for file in bin/orvante.exe bin/orvante-cli.exe bin/LICENSE.txt; do
     echo "$zipped" | grep -qx "orvante-$version-win64/$file" || fail "the zip does not hold $file"
 done
