@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <stdexcept>
 
 #include "serial/wide_text.h"
 #include "ui/main_template.h"
