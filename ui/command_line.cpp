@@ -33,7 +33,8 @@ constexpr char kFooter[] = "Exit status: 0, 2 for a bad command line.";
 constexpr char kDescription[] =
     "Orvante: the console of an infrared learning and transmitting module on a serial\n"
     "port. Without a module at hand, start the virtual module first (orvante-sim, see\n"
-    "orvante-sim --help) and pick its port, or start both with scripts/start.";
+    "orvante-sim --help) and pick its port. In the source tree, scripts/start starts\n"
+    "both at once.";
 constexpr char kFooter[] =
     "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs it\n"
     "without one. Exit status: 0, 1 when there is no display, 2 for a bad command line.";
