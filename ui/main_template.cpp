@@ -1,5 +1,6 @@
 #include "ui/main_template.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -314,6 +315,24 @@ DialogRect MainControlRect(int id) {
         if (control.id == id) return control.rect;
     }
     throw std::out_of_range("no control " + std::to_string(id) + " in the main window");
+}
+
+std::vector<ControlPlace> MainPlacesForSize(
+    int width, int height, const std::function<PixelRect(const DialogRect&)>& toPixels) {
+    const DialogTemplate& layout = MainDialogTemplate();
+    const PixelRect design = toPixels({0, 0, layout.width, layout.height});
+    const int extraWidth = std::max(0, width - design.w);
+    const int extraHeight = std::max(0, height - design.h);
+    PixelRect log = toPixels(MainControlRect(IDC_LOG));
+    log.w += extraWidth;
+    log.h += extraHeight;
+    std::vector<ControlPlace> places{{IDC_LOG, log}};
+    for (int id : {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_SPARE}) {
+        PixelRect field = toPixels(MainControlRect(id));
+        field.y += extraHeight;
+        places.push_back({id, field});
+    }
+    return places;
 }
 
 const std::vector<TemplateList>& MainTemplateLists() {

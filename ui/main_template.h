@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,10 +65,21 @@ DialogTemplate AboutDialogTemplate(const std::string& version);
 // The rectangle of the control with `id`; the log and the status fields follow the
 // window's size from these.
 DialogRect MainControlRect(int id);
-// When the main window is larger than its design size, the log takes the extra room and
-// these fields below it keep their distance to the bottom edge; the rest stays put.
-inline constexpr std::array<int, 3> kMainStatusFields{IDC_LOCAL_ADDR, IDC_STATUS,
-                                                      IDC_STATUS_SPARE};
+
+// A place in a backend's pixels: x, y, width, height.
+struct PixelRect {
+    int x, y, w, h;
+};
+struct ControlPlace {
+    int id;
+    PixelRect rect;
+};
+// Where the controls that follow the main window's size go when its client area is
+// `width` × `height` pixels: whatever it has beyond its design size, the smallest it can
+// be, goes to the log, and the status fields below it keep their distance to the bottom
+// edge. The rest stays where the template puts it. `toPixels` is the backend's scale.
+std::vector<ControlPlace> MainPlacesForSize(
+    int width, int height, const std::function<PixelRect(const DialogRect&)>& toPixels);
 
 struct TemplateList {
     int id;

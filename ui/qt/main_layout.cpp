@@ -167,16 +167,13 @@ std::unordered_map<int, QWidget*> BuildMainLayout(QDialog& dialog) {
 }
 
 void FitLogToWindow(const std::unordered_map<int, QWidget*>& controls, QSize size) {
-    const DialogTemplate& layout = MainDialogTemplate();
-    const int extraWidth = std::max(0, size.width() - DluToPixels(layout.width));
-    const int extraHeight = std::max(0, size.height() - DluToPixels(layout.height));
-    if (const auto log = controls.find(IDC_LOG); log != controls.end()) {
-        log->second->setGeometry(
-            DluToPixels(MainControlRect(IDC_LOG)).adjusted(0, 0, extraWidth, extraHeight));
-    }
-    for (int id : kMainStatusFields) {
-        if (const auto field = controls.find(id); field != controls.end()) {
-            field->second->setGeometry(DluToPixels(MainControlRect(id)).translated(0, extraHeight));
+    const auto toPixels = [](const DialogRect& rect) {
+        const QRect pixels = DluToPixels(rect);
+        return PixelRect{pixels.x(), pixels.y(), pixels.width(), pixels.height()};
+    };
+    for (const auto& [id, rect] : MainPlacesForSize(size.width(), size.height(), toPixels)) {
+        if (const auto control = controls.find(id); control != controls.end()) {
+            control->second->setGeometry(rect.x, rect.y, rect.w, rect.h);
         }
     }
 }

@@ -85,6 +85,12 @@ RECT DialogUnitsToPixels(HWND dialog, const DialogRect& rect) {
     return RECT{place.left, place.top, place.left + place.right, place.top + place.bottom};
 }
 
+bool HasClass(HWND window, std::wstring_view name) {
+    wchar_t className[16] = {};
+    GetClassNameW(window, className, 16);
+    return name == className;
+}
+
 bool IsOwnWindow(HWND dialog, HWND window) {
     return window == dialog || IsChild(dialog, window);
 }
@@ -154,10 +160,8 @@ thread_local ForeignBoxWatch* foreignBoxWatch = nullptr;
 LRESULT CALLBACK ForeignBoxHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_CREATEWND && foreignBoxWatch != nullptr && foreignBoxWatch->box == nullptr) {
         auto* made = reinterpret_cast<HWND>(wParam);
-        wchar_t className[16] = {};
-        GetClassNameW(made, className, 16);
         const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
-        if (std::wstring_view(className) == L"#32770" && create->lpcs->hwndParent == nullptr) {
+        if (HasClass(made, L"#32770") && create->lpcs->hwndParent == nullptr) {
             foreignBoxWatch->box = made;
             foreignBoxWatch->window->RegisterForeignBox(made, foreignBoxWatch->escapeAnswer);
         }
@@ -329,13 +333,11 @@ void Win32Window::Command(int id, unsigned code) {
     }
     HWND control = Control(id);
     if (control == nullptr) return;
-    wchar_t className[16] = {};
-    GetClassNameW(control, className, 16);
-    const std::wstring_view kind(className);
     // Only the operator's acts notify: a selection the program makes says nothing.
-    if (kind == L"Button" && code == BN_CLICKED) events_->OnClicked(id);
-    if (kind == L"ComboBox" && code == CBN_SELCHANGE) events_->OnSelectionChanged(id);
-    if (kind == L"ComboBox" && code == CBN_DROPDOWN) events_->OnDropDown(id);
+    if (HasClass(control, L"Button") && code == BN_CLICKED) events_->OnClicked(id);
+    const bool list = HasClass(control, L"ComboBox");
+    if (list && code == CBN_SELCHANGE) events_->OnSelectionChanged(id);
+    if (list && code == CBN_DROPDOWN) events_->OnDropDown(id);
 }
 
 // Deliveries that come in a burst (a flood of frames on the line) are run a batch at
@@ -370,23 +372,18 @@ HWND Win32Window::Control(int id) const {
 
 // ---- layout -----------------------------------------------------------------------
 
-// Whatever the window has beyond its design size goes to the log; the status fields keep
-// their distance to the bottom edge. In pixels of the dialog's current font, so that it
-// holds at every DPI.
+// The log and the status fields follow the window's size, in pixels of the dialog's
+// current font, so that it holds at every DPI.
 void Win32Window::FitControlsToWindow() {
-    const DialogTemplate& layout = MainDialogTemplate();
     RECT client{};
     GetClientRect(dialog_, &client);
-    const RECT design = DialogUnitsToPixels(dialog_, {0, 0, layout.width, layout.height});
-    const int extraWidth = std::max(0L, client.right - design.right);
-    const int extraHeight = std::max(0L, client.bottom - design.bottom);
-    const RECT log = DialogUnitsToPixels(dialog_, MainControlRect(IDC_LOG));
-    MoveWindow(Control(IDC_LOG), log.left, log.top, log.right - log.left + extraWidth,
-               log.bottom - log.top + extraHeight, TRUE);
-    for (int id : kMainStatusFields) {
-        const RECT field = DialogUnitsToPixels(dialog_, MainControlRect(id));
-        MoveWindow(Control(id), field.left, field.top + extraHeight, field.right - field.left,
-                   field.bottom - field.top, TRUE);
+    const auto toPixels = [this](const DialogRect& rect) {
+        const RECT pixels = DialogUnitsToPixels(dialog_, rect);
+        return PixelRect{pixels.left, pixels.top, pixels.right - pixels.left,
+                         pixels.bottom - pixels.top};
+    };
+    for (const auto& [id, rect] : MainPlacesForSize(client.right, client.bottom, toPixels)) {
+        MoveWindow(Control(id), rect.x, rect.y, rect.w, rect.h, TRUE);
     }
     // The dialog paints its background over its children (the group boxes need it to), so
     // the moved controls are painted again after it, not before.
@@ -438,10 +435,7 @@ void Win32Window::PrepareControls() {
     ApplySmallFont();
     // The items the template gives its lists, in its order (a dialog template has none).
     for (const TemplateList& list : MainTemplateLists()) {
-        for (const std::string& item : list.items) {
-            const std::wstring wide = WideFromUtf8(item);
-            SendMessageW(Control(list.id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-        }
+        for (const std::string& item : list.items) AddString(list.id, item);
     }
     // The log holds what the logic keeps in it, beyond an edit's default 32767 characters.
     SendMessageW(Control(IDC_LOG), EM_SETLIMITTEXT, 0, 0);
@@ -472,10 +466,8 @@ void Win32Window::SetText(int id, const std::string& text) {
         if (control == nullptr) return;
         // The new text replaces what was still to be appended.
         collectedAppends_.erase(id);
-        wchar_t className[16] = {};
-        GetClassNameW(control, className, 16);
         // A drop-down list shows its selected item; its text is not set on its own.
-        if (std::wstring_view(className) == L"ComboBox") return;
+        if (HasClass(control, L"ComboBox")) return;
         const std::wstring wide = WideFromUtf8(text);
         // A reply that repeats what a control shows (the address of every test-connection
         // answer) leaves it alone: no repaint for the same text.
