@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/thread_failure.h"
 #include "protocol/module_frame.h"
 
 namespace orvante::library {
@@ -30,8 +31,12 @@ std::string FileErrorText(const std::string& path, const FileError& error) {
             return file + "超过 65536 字节，无法导入！";
         case FileProblem::kNotRegular:
             return "无法使用" + file + "：不是普通文件";
+        case FileProblem::kIsFolder:
+            return "无法使用" + file + "：这是一个文件夹";
         case FileProblem::kCannotWrite:
             return "无法写入" + file + "：" + error.reason;
+        case FileProblem::kCannotReplace:
+            return "无法替换" + file + "：" + error.reason;
         case FileProblem::kCannotOpen:
         case FileProblem::kNone:
             break;
@@ -39,8 +44,11 @@ std::string FileErrorText(const std::string& path, const FileError& error) {
     return "无法读取" + file + "：" + error.reason;
 }
 
-std::string ExportTooLargeText(const std::string& path) {
-    return "码库超过 65536 字节仍未结束，导出中止！已导出的数据保存在文件“" + path + "”中。";
+constexpr const char* kExportTooLargeText = "码库超过 65536 字节仍未结束，导出中止！";
+
+// Where an export that did not complete left what it received.
+std::string KeptBytesText(const TransferProgress& progress) {
+    return "已接收的" + std::to_string(progress.keptBytes) + "字节保存在" + progress.keptPath;
 }
 
 // A late acknowledgement of a block sent twice can release the next block early; the
@@ -101,6 +109,7 @@ bool LibraryTransfer::Start(const TransferJob& job) {
         retries_ = job.retries < 0 ? 0 : job.retries;
         transferOffset_ = 0;
         blocks_.clear();
+        strayBlocks_ = 0;
         awaitingAck_ = acked_ = false;
         endAsked_ = silentEnd_ = false;
         endReason_.clear();
@@ -164,6 +173,13 @@ void LibraryTransfer::OnExportReply(std::span<const std::uint8_t> payload) {
     {
         std::lock_guard lock(mutex_);
         if (!running_ || op_ != protocol::kCmdExportBlock) return;
+        // Requests go out in rising order, so every offset asked for so far is a whole
+        // block's up to the one in hand. Anything else would write bytes the module was
+        // never asked for, past the library's end or between blocks.
+        if (block.offset % kLibraryBlockSize != 0 || block.offset > transferOffset_) {
+            ++strayBlocks_;
+            return;
+        }
         blocks_.push_back(std::move(block));
     }
     wake_.notify_all();
@@ -195,15 +211,25 @@ bool LibraryTransfer::TakeReply(const protocol::FrameView& frame) {
 // ---- worker thread ---------------------------------------------------------------
 
 void LibraryTransfer::LibraryTransferThread(TransferJob job) {
+    platform::RunGuarded("library transfer", [&] { RunToTheEnd(job); });
+}
+
+void LibraryTransfer::RunToTheEnd(const TransferJob& job) {
     TransferProgress progress;
     progress.op = job.op;
     const bool isImport = job.op == protocol::kCmdImportBlock;
     const Ending ending =
-        Conclude(isImport ? RunImport(job.path, progress) : RunExport(job.path, progress));
+        Conclude(isImport ? RunImport(job.path, progress) : RunExport(job, progress));
     progress.outcome = ending.outcome;
+    progress.fileError = ending.fileError;
+    {
+        std::lock_guard lock(mutex_);
+        progress.strayBlocks = strayBlocks_;
+    }
     // The outcome shows before the box, which may stay open a while.
     host_.ShowProgress(progress);
     if (isImport && progress.resentBlocks > 0) host_.Log(ResentNote(progress.resentBlocks), {});
+    if (!progress.keptPath.empty()) host_.Log(KeptBytesText(progress), {});
     if (!ending.boxText.empty() && !IsSilenced()) host_.ShowBox(ending.boxText, ending.caption);
     {
         std::lock_guard lock(mutex_);
@@ -212,17 +238,43 @@ void LibraryTransfer::LibraryTransferThread(TransferJob job) {
     host_.OnTransferEnd(progress);
 }
 
-LibraryTransfer::Ending LibraryTransfer::RunExport(const std::string& path,
+LibraryTransfer::Ending LibraryTransfer::RunExport(const TransferJob& job,
                                                    TransferProgress& progress) {
+    if (job.image != nullptr) {
+        ExportImage image;
+        const Ending ending = ExportBlocks(image, job.path, progress);
+        job.image->swap(image.Bytes());
+        return ending;
+    }
     ExportFile file;
     FileError error;
-    if (!file.Create(path, &error)) {
-        return {TransferOutcome::kFileError, FileErrorText(path, error), kErrorCaption};
+    if (!file.Create(job.path, &error)) {
+        // A failure to write concerns the part file; one to use the name, the file itself.
+        const bool ofThePart = error.problem == FileProblem::kCannotWrite;
+        return {TransferOutcome::kFileError,
+                FileErrorText(ofThePart ? file.PartPath() : job.path, error), kErrorCaption, error};
     }
+    Ending ending = ExportBlocks(file, file.PartPath(), progress);
+    if (ending.outcome == TransferOutcome::kSucceeded) {
+        if (file.Commit(&error)) return ending;
+        ending = {TransferOutcome::kFileError, FileErrorText(job.path, error), kErrorCaption,
+                  error};
+    }
+    // Whatever came stays in the part file; the chosen file is as it was.
+    progress.keptBytes = file.Abandon();
+    if (progress.keptBytes > 0 || error.problem == FileProblem::kCannotReplace) {
+        progress.keptPath = file.PartPath();
+    }
+    return ending;
+}
+
+LibraryTransfer::Ending LibraryTransfer::ExportBlocks(ExportSink& sink, const std::string& path,
+                                                      TransferProgress& progress) {
+    FileError error;
     host_.ShowProgress(progress);
     for (std::size_t offset = 0;; offset += kLibraryBlockSize) {
         if (offset > kMaxWireOffset) {
-            return {TransferOutcome::kTooLarge, ExportTooLargeText(path), kErrorCaption};
+            return {TransferOutcome::kTooLarge, kExportTooLargeText, kErrorCaption};
         }
         {
             std::lock_guard lock(mutex_);
@@ -232,18 +284,23 @@ LibraryTransfer::Ending LibraryTransfer::RunExport(const std::string& path,
             BuildExportRequest(host_.SourceAddress(), static_cast<std::uint16_t>(offset));
         std::size_t length = 0;
         switch (SendAndAwait(request, progress, [&](TimePoint deadline) {
-            return AwaitExportBlock(file, deadline, &length, &error);
+            return AwaitExportBlock(sink, deadline, &length, &error);
         })) {
             case Await::kReleased:
                 break;
             case Await::kTimedOut:
                 return {TransferOutcome::kTimedOut, kExportTimeoutText, kErrorCaption};
             case Await::kFileFailed:
-                return {TransferOutcome::kFileError, FileErrorText(path, error), kErrorCaption};
+                return {TransferOutcome::kFileError, FileErrorText(path, error), kErrorCaption,
+                        error};
             case Await::kEndAsked:
                 return {TransferOutcome::kStopped, {}, {}};
         }
         progress.bytes = offset + length;
+        {
+            std::lock_guard lock(mutex_);
+            progress.strayBlocks = strayBlocks_;
+        }
         host_.ShowProgress(progress);
         if (length < kLibraryBlockSize) return {TransferOutcome::kSucceeded, {}, {}};
     }
@@ -256,7 +313,7 @@ LibraryTransfer::Ending LibraryTransfer::RunImport(const std::string& path,
     if (!ReadLibraryFile(path, &image, &error)) {
         const auto outcome = error.problem == FileProblem::kTooLarge ? TransferOutcome::kTooLarge
                                                                      : TransferOutcome::kFileError;
-        return {outcome, FileErrorText(path, error), kErrorCaption};
+        return {outcome, FileErrorText(path, error), kErrorCaption, error};
     }
     progress.total = image.size();
     host_.ShowProgress(progress);
@@ -321,7 +378,7 @@ void LibraryTransfer::Send(std::span<const std::uint8_t> frame) {
     host_.SendFrame(frame);
 }
 
-LibraryTransfer::Await LibraryTransfer::AwaitExportBlock(ExportFile& file, TimePoint deadline,
+LibraryTransfer::Await LibraryTransfer::AwaitExportBlock(ExportSink& sink, TimePoint deadline,
                                                          std::size_t* length, FileError* error) {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -332,7 +389,7 @@ LibraryTransfer::Await LibraryTransfer::AwaitExportBlock(ExportFile& file, TimeP
             blocks_.pop_front();
             const bool asked = block.offset == transferOffset_;
             lock.unlock();
-            if (!file.WriteBlock(block.offset, block.bytes, error)) return Await::kFileFailed;
+            if (!sink.WriteBlock(block.offset, block.bytes, error)) return Await::kFileFailed;
             if (asked) {
                 *length = block.bytes.size();
                 return Await::kReleased;

@@ -50,11 +50,14 @@ std::optional<ExportBlockView> ParseExportReply(std::span<const std::uint8_t> pa
 // What the worker is told: `op` is the request command of the direction
 // (protocol::kCmdExportBlock or kCmdImportBlock), `path` the file chosen, `retries` how
 // many times a block goes again after a silence before the transfer gives up (the
-// window resends once; a noisy line may want more).
+// window resends once; a noisy line may want more). An export with `image` set reads
+// the library into it instead of a file (a read-back to compare); the caller keeps it
+// until the transfer has ended.
 struct TransferJob {
     std::uint8_t op = protocol::kCmdExportBlock;
     std::string path;
     int retries = 1;
+    std::vector<std::uint8_t>* image = nullptr;
 };
 
 enum class TransferOutcome {
@@ -73,6 +76,13 @@ struct TransferProgress {
     std::size_t total = 0;  // an import's file size; 0 for an export, whose size is unknown
     TransferOutcome outcome = TransferOutcome::kRunning;
     int resentBlocks = 0;  // resends: blocks that went again after a silence
+    int strayBlocks = 0;   // export replies for offsets never asked for, dropped
+    // Set at the end. The file's failure, for kFileError and kTooLarge of an import.
+    FileError fileError;
+    // An export that did not replace the chosen file: the part file that keeps the bytes
+    // received, and how many (nothing when none came and the part file was removed).
+    std::string keptPath;
+    std::size_t keptBytes = 0;
 };
 
 // What a transfer needs from its owner. Every call comes from the worker thread.
@@ -127,8 +137,8 @@ public:
     // Whether a worker is at work: from Start until it calls OnTransferEnd.
     bool IsRunning() const;
     // Ends a running transfer, once: the worker stops at its next step, shows `reason`
-    // in an error box (none when it is empty) and ends as usual (an export file keeps
-    // the blocks written). A transfer whose last block was answered still succeeds.
+    // in an error box (none when it is empty) and ends as usual (an export keeps the
+    // blocks written in its part file). A transfer whose last block was answered still succeeds.
     // False, and nothing happens, when no transfer runs or its end is already decided.
     bool Abort(const std::string& reason);
     // Ends a running transfer with no box at all, also one that an Abort asked for.
@@ -138,8 +148,10 @@ public:
 
     // The module's replies, from the thread that receives frames. An export block (the
     // payload of reply 50: offset, length n, n bytes) is written only while an export
-    // runs, at the offset it names; it releases the worker only when it is the block
-    // asked for. A block whose length exceeds the bytes carried is ignored.
+    // runs, at the offset it names, and only when that offset was asked for: a multiple
+    // of the block size up to the block in hand (a late reply to a resent request is
+    // still written). Any other is a stray, counted and dropped. Only the block in hand
+    // releases the worker. A block whose length exceeds the bytes carried is ignored.
     void OnExportReply(std::span<const std::uint8_t> payload);
     // An import acknowledgement releases the worker waiting for one; it carries nothing
     // to match against the block sent.
@@ -158,17 +170,22 @@ private:
         TransferOutcome outcome;
         std::string boxText;
         std::string caption;
+        FileError fileError = {};
     };
 
     void LibraryTransferThread(TransferJob job);
-    Ending RunExport(const std::string& path, TransferProgress& progress);
+    void RunToTheEnd(const TransferJob& job);
+    Ending RunExport(const TransferJob& job, TransferProgress& progress);
+    // Asks for the blocks one after another until the short one is in; `path` names
+    // the sink in the texts of its failures.
+    Ending ExportBlocks(ExportSink& sink, const std::string& path, TransferProgress& progress);
     Ending RunImport(const std::string& path, TransferProgress& progress);
     // Sends `frame` and waits; after each time-out sends it again, up to `retries_` times.
     template <class AwaitReply>
     Await SendAndAwait(std::span<const std::uint8_t> frame, TransferProgress& progress,
                        AwaitReply awaitReply);
     void Send(std::span<const std::uint8_t> frame);
-    Await AwaitExportBlock(ExportFile& file, TransferClock::TimePoint deadline, std::size_t* length,
+    Await AwaitExportBlock(ExportSink& sink, TransferClock::TimePoint deadline, std::size_t* length,
                            FileError* error);
     Await AwaitImportAck(TransferClock::TimePoint deadline);
     // Settles the outcome, once: an end the owner asked for first wins.
@@ -187,6 +204,7 @@ private:
     int retries_ = 1;
     std::size_t transferOffset_ = 0;  // library offset of the block in hand
     std::deque<ExportBlock> blocks_;  // export blocks received, not yet written
+    int strayBlocks_ = 0;
     bool awaitingAck_ = false;
     bool acked_ = false;
     bool endAsked_ = false;

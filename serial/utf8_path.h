@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace orvante::serial {
@@ -12,6 +13,11 @@ namespace orvante::serial {
 inline std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(
         std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+inline std::string Utf8FromPath(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
 }
 
 // std::fopen for a path of any name; `mode` as fopen takes it.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "protocol/frame_receiver.h"
 #include "protocol/module_frame.h"
 #include "sim/virtual_module.h"
@@ -382,6 +384,49 @@ TEST(LibraryExport, OnlyTheBlockAskedForReleasesTheWorker) {
     EXPECT_EQ(ReadFileBytes(dir.File("x.db")), image);
 }
 
+// Replies for offsets this export never asked for are dropped and counted: they neither
+// reach the file nor release the worker. A late reply to a block asked for earlier (a
+// resend's crossing) is still written at its offset.
+TEST(LibraryExport, BlocksNeverAskedForAreNotWritten) {
+    const Bytes image = RandomBytes(777, 9);
+    const auto blockAt = [&](std::size_t offset) {
+        return std::span(image).subspan(offset, std::min<std::size_t>(50, image.size() - offset));
+    };
+    const Bytes junk(50, 0xEE);
+    const struct {
+        const char* name;
+        std::size_t strayOffset;  // sent before the block asked for, with a full block
+        int stray;
+    } kRows[] = {
+        {"past the library's end", 1750, 1},
+        {"past the block in hand", 100, 1},
+        {"between two blocks", 25, 1},
+        {"an earlier block again", 0, 0},  // asked for: written again, with its own bytes
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        Link link(ScriptPeer([&](const protocol::FrameView& request) {
+            const std::size_t offset = request.Payload()[0] | (request.Payload()[1] << 8);
+            Bytes replies;
+            if (offset == 50) {
+                const bool earlier = row.strayOffset == 0;
+                replies = ExportReply(row.strayOffset, 50,
+                                      earlier ? blockAt(0) : std::span<const std::uint8_t>(junk));
+            }
+            const Bytes answer = ExportReply(offset, blockAt(offset).size(), blockAt(offset));
+            replies.insert(replies.end(), answer.begin(), answer.end());
+            return replies;
+        }));
+        const TransferProgress result = link.Run(kCmdExportBlock, dir.File("x.db"));
+        EXPECT_EQ(result.outcome, TransferOutcome::kSucceeded);
+        EXPECT_EQ(result.strayBlocks, row.stray);
+        EXPECT_EQ(result.bytes, image.size());
+        EXPECT_EQ(link.sent.size(), 16u) << "one request a block: no stray released one";
+        EXPECT_EQ(ReadFileBytes(dir.File("x.db")), image);
+    }
+}
+
 // ---- ends ------------------------------------------------------------------------
 
 TEST(LibraryEnds, FailuresEndWithABoxThatSaysWhy) {
@@ -402,15 +447,16 @@ TEST(LibraryEnds, FailuresEndWithABoxThatSaysWhy) {
         {"import too large", kCmdImportBlock, big, 99, TransferOutcome::kTooLarge,
          "错误:文件“" + big + "”超过 65536 字节，无法导入！", 0},
         {"import of a folder", kCmdImportBlock, folder, 99, TransferOutcome::kFileError,
-         "错误:无法使用文件“" + folder + "”：不是普通文件", 0},
+         "错误:无法使用文件“" + folder + "”：这是一个文件夹", 0},
         {"export into a missing folder", kCmdExportBlock, missing + "/x.db", 99,
          TransferOutcome::kFileError,
-         "错误:无法写入文件“" + missing + "/x.db”：No such file or directory", 0},
+         "错误:无法写入文件“" + missing + "/x.db.part”：No such file or directory", 0},
         {"export that falls silent", kCmdExportBlock, dir.File("out.db"), 3,
          TransferOutcome::kTimedOut, "错误:导出文件超时！", 5},
-        {"import that falls silent", kCmdImportBlock, dir.File("out.db"), 2,
+        {"import that falls silent", kCmdImportBlock, dir.File("in.db"), 2,
          TransferOutcome::kTimedOut, "错误:导入文件超时！", 4},
     };
+    WriteFileBytes(dir.File("in.db"), Bytes(500, 0x3C));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::VirtualModule module(LibraryOf(500));
@@ -428,7 +474,9 @@ TEST(LibraryEnds, FailuresEndWithABoxThatSaysWhy) {
             EXPECT_EQ(result.bytes, c.answeredBlocks * kLibraryBlockSize);
         }
     }
-    EXPECT_EQ(ReadFileBytes(dir.File("out.db")), Bytes(150, sim::kErasedByte));
+    // The export's blocks are kept beside the file it never made.
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out.db")));
+    EXPECT_EQ(ReadFileBytes(dir.File("out.db.part")), Bytes(150, sim::kErasedByte));
 }
 
 // A block goes again as often as asked after each silence, and no more.
@@ -493,11 +541,10 @@ TEST(LibraryEnds, AnExportThatNeverEndsStopsAt16BitOffsets) {
     const std::string path = dir.File("endless.db");
     const TransferProgress result = link.Run(kCmdExportBlock, path);
     EXPECT_EQ(result.outcome, TransferOutcome::kTooLarge);
-    EXPECT_EQ(link.boxes,
-              std::vector<std::string>{
-                  "错误:码库超过 65536 字节仍未结束，导出中止！已导出的数据保存在文件“" + path +
-                  "”中。"});
-    EXPECT_EQ(ReadFileBytes(path), Bytes(65550, 0x5A));
+    EXPECT_EQ(link.boxes, std::vector<std::string>{"错误:码库超过 65536 字节仍未结束，导出中止！"});
+    EXPECT_EQ(link.log.back(), "已接收的65550字节保存在" + path + ".part");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadFileBytes(path + ".part"), Bytes(65550, 0x5A));
 }
 
 }  // namespace
