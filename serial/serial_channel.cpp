@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "platform/thread_failure.h"
 #include "serial/port_list.h"
 
 namespace orvante::serial {
@@ -138,7 +139,8 @@ bool CSerialChannel::StartMonitor() {
         if (m_io.IsOpen()) m_io.Purge();
     }
     try {
-        m_monitorThread = std::thread(&CSerialChannel::MonitorThread, this);
+        m_monitorThread = std::thread(
+            [this] { platform::RunGuarded("serial monitor", [this] { MonitorThread(); }); });
     } catch (const std::system_error&) {
         m_bMonitorRunning = false;
         return false;
@@ -371,14 +373,16 @@ void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysErr
         std::lock_guard lock(m_csQueue);
         m_queuedFrames.clear();
     }
-    // Reported once, after the port is closed, so that nothing more is queued on it;
-    // then the owner learns that its line is gone.
-    ShowPortError(callName, error);
+    // The owner learns first, on this thread, that its line is gone, so that what rides
+    // on it (a transfer) ends at once; then the loss is reported once in the box, which
+    // may stay open a while. Both after the port is closed, so that nothing more is
+    // queued on it.
     m_run->delivering = false;
     if (m_pOwnerWnd) {
         m_pOwnerWnd->NotifyDeviceLost(m_nComPort, error,
                                       [run = m_run] { return run->latest.load(); });
     }
+    ShowPortError(callName, error);
     m_bMonitorRunning = false;
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
 }

@@ -40,10 +40,12 @@ public:
                                     std::function<bool()> current,
                                     const std::function<bool()>& abandon) = 0;
 
-    // The monitor ended because the device went away (unplugged, the line hung up);
-    // the port is closed and the channel's error box has been shown. Called by the
-    // monitor thread; the owner handles it on the window thread, and only while
-    // `current` holds there (no port was opened or closed since).
+    // The monitor is ending because the device went away (unplugged, the line hung up);
+    // the port is closed, and the channel's error box follows this call. Called by the
+    // monitor thread, which is the place to end at once what rides on the line (a
+    // transfer), before the box, however long that stays open. What concerns the
+    // window the owner handles on the window thread, and only while `current` holds
+    // there (no port was opened or closed since); `current` may be asked on any thread.
     virtual void NotifyDeviceLost(int port, const SysError& error,
                                   std::function<bool()> current) = 0;
 

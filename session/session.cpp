@@ -78,8 +78,8 @@ WaitEnd Session::Connect(std::chrono::milliseconds timeout) {
     Await(protocol::kCmdConnectReply);
     SendLogged(protocol::kHandshakeFrame);
     std::unique_lock lock(mutex_);
-    const WaitEnd end =
-        WaitUntil(lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
+    const WaitEnd end = WaitUntil(
+        lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
     awaited_.reset();
     if (end != WaitEnd::kAnswered) return end;
     const std::optional<protocol::HandshakeAnswer> answer =
@@ -100,8 +100,8 @@ WaitEnd Session::Request(std::uint8_t command, std::span<const std::uint8_t> pay
     Await(*replyCommand);
     SendLogged(frame);
     std::unique_lock lock(mutex_);
-    const WaitEnd end =
-        WaitUntil(lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
+    const WaitEnd end = WaitUntil(
+        lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
     awaited_.reset();
     if (end == WaitEnd::kAnswered && reply != nullptr) *reply = reply_;
     return end;
@@ -224,6 +224,8 @@ void Session::NotifyDeviceLost(int /*port*/, const serial::SysError& error,
         std::lock_guard lock(mutex_);
         lost_ = error;
     }
+    // Nothing a transfer sends can arrive now: it ends here, at once.
+    transfer_.Stop();
     wake_.notify_all();
 }
 

@@ -89,7 +89,7 @@ public:
     // Starts a library transfer; false when one is at work or no thread can be made.
     bool StartTransfer(const library::TransferJob& job);
     // Waits for the transfer to end (its own time-outs bound the wait). On Cancel or a
-    // lost device the transfer is stopped, an export file keeping the blocks written.
+    // lost device the transfer is stopped (an export keeps what came in its part file).
     // *box gets the text the transfer would have shown in a box, if any.
     library::TransferProgress WaitTransfer(std::string* box);
 

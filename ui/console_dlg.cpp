@@ -55,7 +55,9 @@ CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
               WindowSerialOwner::Frames{
                   [this](std::span<const std::uint8_t> frame) { DispatchResponse(frame); },
                   [this](std::span<const std::uint8_t> frame) { TakeTransferReply(frame); }},
-              [this](int port, const serial::SysError& error) { OnDeviceLost(port, error); }),
+              WindowSerialOwner::Losses{
+                  [this](int port, const serial::SysError& error) { OnLineLost(port, error); },
+                  [this](int, const serial::SysError&) { OnDeviceLost(); }}),
       m_serial(m_environment.resolvePort, &m_owner),
       m_transfer(*this, *m_environment.transferClock) {
     m_window.SetEvents(this);
@@ -108,10 +110,8 @@ bool CConsoleDlg::OnInitDialog() {
 
 void CConsoleDlg::UpdateData(bool fromControls) {
     const std::pair<int, std::string*> bindings[] = {
-        {IDC_TARGET_ADDR, &m_strTargetAddr},
-        {IDC_LOCAL_ADDR, &m_strLocalAddr},
-        {IDC_SEND_INDEX, &m_strSendIndex},
-        {IDC_LEARN_INDEX, &m_strLearnIndex},
+        {IDC_TARGET_ADDR, &m_strTargetAddr},    {IDC_LOCAL_ADDR, &m_strLocalAddr},
+        {IDC_SEND_INDEX, &m_strSendIndex},      {IDC_LEARN_INDEX, &m_strLearnIndex},
         {IDC_PULSE_CAPACITY, &m_strPulseCount},
     };
     for (const auto& [id, text] : bindings) {
@@ -237,19 +237,22 @@ void CConsoleDlg::SendCommand(std::uint8_t command, const std::uint8_t* payload,
 
 // ---- received frames -----------------------------------------------------------
 
-// The channel has closed the port and shown its box; the window follows: no request
-// can be answered now, so the reply timer goes too (no "连接失败!" box after the loss).
-void CConsoleDlg::OnDeviceLost(int port, const serial::SysError& error) {
+// Monitor thread, as the loss is seen and before the channel's box: the log says so at
+// once, and a running transfer ends now. Nothing it sends can arrive any more, and it
+// must not wait for the box, which may stay open a while, to time out behind it. Its
+// end goes to the log and field 1013; the channel's box tells the operator.
+void CConsoleDlg::OnLineLost(int port, const serial::SysError& error) {
+    LogEvent(DeviceLostText(port, error));
+    if (m_transfer.Abort({})) LogEvent("码库传输中止：串口已断开");
+}
+
+// The channel has closed the port; the window follows: no request can be answered
+// now, so the reply timer goes too (no "连接失败!" box after the loss).
+void CConsoleDlg::OnDeviceLost() {
     KillReplyTimer();
-    const std::string lost = DeviceLostText(port, error);
-    LogEvent(lost);
-    // Nothing a transfer sends can arrive now: it ends at once. The channel's box has
-    // told the operator; the transfer's end goes to the log and field 1013.
-    EndTransferWithTheLine("串口已断开");
     Disconnect();
     m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
 }
-
 
 namespace {
 

@@ -165,7 +165,8 @@ private:
     void OnTransferEnd(const library::TransferProgress& result) override;
 
     // Received frames, and the end of the line.
-    void OnDeviceLost(int port, const serial::SysError& error);
+    void OnLineLost(int port, const serial::SysError& error);
+    void OnDeviceLost();
     void DispatchResponse(std::span<const std::uint8_t> frame);
 
     Window& m_window;

@@ -2,8 +2,11 @@
 
 namespace orvante::ui {
 
-WindowSerialOwner::WindowSerialOwner(Window& window, Frames frames, LossHandler lossHandler)
-    : window_(window), lossHandler_(std::move(lossHandler)), frames_(std::move(frames)) {}
+WindowSerialOwner::WindowSerialOwner(Window& window, Frames frames, Losses losses)
+    : window_(window),
+      lossHandler_(std::move(losses.onWindowThread)),
+      lossOnMonitorThread_(std::move(losses.onMonitorThread)),
+      frames_(std::move(frames)) {}
 
 void WindowSerialOwner::SendSerialMessages(std::vector<serial::SerialMessage> messages,
                                            std::function<bool()> current,
@@ -48,16 +51,16 @@ void WindowSerialOwner::SendFrames(const std::vector<serial::SerialMessage>& mes
     if (frames.empty() && !dropped) return;
     const ReceiverTotals drops{0, receiver_->BadLengths(), receiver_->BadChecksums()};
     auto owned = std::make_shared<const std::vector<std::vector<std::uint8_t>>>(std::move(frames));
-    window_.Thread().Post([handler = frames_.onWindowThread, owned, drops, current,
-                           totals = totals_] {
-        if (!current()) return;
-        for (const auto& frame : *owned) {
-            ++totals->frames;
-            handler(frame);
-        }
-        totals->badLengths = drops.badLengths;
-        totals->badChecksums = drops.badChecksums;
-    });
+    window_.Thread().Post(
+        [handler = frames_.onWindowThread, owned, drops, current, totals = totals_] {
+            if (!current()) return;
+            for (const auto& frame : *owned) {
+                ++totals->frames;
+                handler(frame);
+            }
+            totals->badLengths = drops.badLengths;
+            totals->badChecksums = drops.badChecksums;
+        });
     if (!frames_.onMonitorThread) return;
     for (const auto& frame : *owned) {
         if (!current()) return;  // a stopping monitor's frames belong to a line given up

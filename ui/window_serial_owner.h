@@ -43,7 +43,13 @@ public:
         FrameHandler onWindowThread;
         FrameHandler onMonitorThread;
     };
-    WindowSerialOwner(Window& window, Frames frames, LossHandler lossHandler = {});
+    // A lost line likewise: `onMonitorThread` where the loss is seen, before the
+    // channel's box, then `onWindowThread`.
+    struct Losses {
+        LossHandler onMonitorThread;
+        LossHandler onWindowThread;
+    };
+    WindowSerialOwner(Window& window, Frames frames, Losses losses = {});
 
     // Window thread, with no monitor running: the next line starts with an empty receiver.
     void ResetReceiver() { receiver_->Reset(); }
@@ -55,6 +61,7 @@ public:
                             const std::function<bool()>& abandon) override;
     void NotifyDeviceLost(int port, const serial::SysError& error,
                           std::function<bool()> current) override {
+        if (lossOnMonitorThread_ && current()) lossOnMonitorThread_(port, error);
         if (!lossHandler_) return;
         window_.Thread().Post([handler = lossHandler_, port, error, current = std::move(current)] {
             if (current()) handler(port, error);
@@ -92,9 +99,11 @@ private:
     Window& window_;
     Handler handler_;
     LossHandler lossHandler_;
+    LossHandler lossOnMonitorThread_;
     Frames frames_;
     // Used by the monitor thread while one runs; reset by the window thread between.
-    std::unique_ptr<protocol::FrameReceiver> receiver_ = std::make_unique<protocol::FrameReceiver>();
+    std::unique_ptr<protocol::FrameReceiver> receiver_ =
+        std::make_unique<protocol::FrameReceiver>();
     // Window thread only; shared with deliveries, which may run after this owner is gone
     // (they then find their line retired and touch nothing).
     std::shared_ptr<ReceiverTotals> totals_ = std::make_shared<ReceiverTotals>();

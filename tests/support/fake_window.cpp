@@ -1,6 +1,7 @@
 #include "tests/support/fake_window.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "ui/main_template.h"
 #include "ui/resource.h"
@@ -214,6 +215,7 @@ int FakeWindow::MessageBoxNoOwner(const std::string& text, const std::string& ca
         if (ended_) return escape;  // the window has gone: the box is not shown
     }
     const int answer = RecordBox({text, caption, buttons, icon, false, onWindowThread});
+    if (onWindowThread && whileWindowBoxOpen_) std::exchange(whileWindowBoxOpen_, nullptr)();
     if (onWindowThread || !holdBoxes_) return answer;
 
     std::unique_lock lock(boxMutex_);

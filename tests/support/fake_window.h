@@ -68,6 +68,12 @@ public:
     void HoldOwnerlessBoxes() { holdBoxes_ = true; }
     std::size_t HeldBoxes() const;
     void ReleaseHeldBoxes();
+    // The next box with no owner shown on the window thread stays open while `whileOpen`
+    // runs there, as the operator leaves it open; the box is closed when it returns.
+    // Nothing else runs on the window thread meanwhile unless `whileOpen` pumps.
+    void WhileNextWindowBoxIsOpen(std::function<void()> whileOpen) {
+        whileWindowBoxOpen_ = std::move(whileOpen);
+    }
     std::optional<int> TimerPeriod(int timerId) const;  // nothing when not running
     void FireTimer(int timerId);                        // as if the period had passed
     // The operator's actions.
@@ -169,6 +175,7 @@ private:
     std::vector<EditMenuItem> editMenu_;
     std::vector<int> dialogsRun_;
     std::function<void(const std::string&)> watcher_;  // window thread only
+    std::function<void()> whileWindowBoxOpen_;         // window thread only
 
     std::vector<FileDialogCall> fileDialogs_;
 

@@ -3,7 +3,9 @@
 // module, and against a line the test plays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "protocol/commands.h"
 #include "serial/port_list.h"
@@ -11,6 +13,7 @@
 #include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait.h"
 
 namespace orvante::ui {
 namespace {
@@ -217,71 +220,181 @@ TEST_F(LibraryLine, AnExportReplyAfterItsExportHasEndedChangesNoFile) {
     EXPECT_EQ(ReadFileBytes(exported), Bytes{});
 }
 
-// The line under an export ends: the transfer ends at once, with no box of its own
-// (a lost device has the channel's box, and that one only), the outcome in field 1013
-// and a line in the log; the export file keeps its block. Without a line, nothing
-// starts: one box, no file dialog, the file untouched.
-TEST_F(LibraryLine, EndsWithItsLineAndGivesAtMostTheChannelsBox) {
-    enum class Cause { kDisconnect, kPortChange, kDeviceLoss, kStartWithoutLine };
+// Every way an export can end, with and without a file at the chosen name: the file is
+// either the module's whole library or exactly as it was (absent if it was absent);
+// what came stays in the part file. What the operator is told: the box, the outcome in
+// field 1013 and, where bytes were kept, the log's line that says where.
+enum class ExportEnd {
+    kComplete,
+    kDoubleTimeOut,
+    kDeviceLoss,
+    kDisconnect,
+    kPortChange,
+    kWindowClosed,
+    kPartCannotBeMade,
+    kNoLine,
+};
+enum class PartAfter { kAbsent, kFirstBlock, kOperatorsFolder };
+
+class ExportEnding : public LibraryLine,
+                     public testing::WithParamInterface<std::tuple<ExportEnd, bool>> {};
+
+TEST_P(ExportEnding, LeavesTheChosenFileWholeOrAsItWas) {
+    const auto [end, existed] = GetParam();
+    const Bytes old(70, 0x11), library = [] {
+        Bytes bytes(50, 0xAB);
+        bytes.insert(bytes.end(), 5, 0xCD);
+        return bytes;
+    }();
     const struct {
-        Cause cause;
-        std::size_t boxes;
-        std::string firstBox;  // its caption, or its text
+        ExportEnd end;
+        std::string box;  // its text, or its caption; empty: none
         std::string status;
-        std::string logLine;  // a part of the log's last lines
-        Bytes file;
+        PartAfter part;
     } kRows[] = {
-        {Cause::kDisconnect, 0, "", "导出中止 50 字节", "码库传输中止：已断开连接", Bytes(50, 0xAB)},
-        {Cause::kPortChange, 0, "", "导出中止 50 字节", "已关闭：已选择其他串口", Bytes(50, 0xAB)},
-        {Cause::kStartWithoutLine, 1, "请先打开串口!\n", "", "", Bytes(7, 0x11)},
-        // Last: the line stays closed.
-        {Cause::kDeviceLoss, 1, serial::kPortErrorCaption, "导出中止 50 字节", "码库传输中止：串口已断开",
-         Bytes(50, 0xAB)},
+        {ExportEnd::kComplete, "导出成功！", "导出完成 55 字节", PartAfter::kAbsent},
+        {ExportEnd::kDoubleTimeOut, "导出文件超时！", "导出超时 50 字节", PartAfter::kFirstBlock},
+        {ExportEnd::kDeviceLoss, serial::kPortErrorCaption, "导出中止 50 字节",
+         PartAfter::kFirstBlock},
+        {ExportEnd::kDisconnect, "", "导出中止 50 字节", PartAfter::kFirstBlock},
+        {ExportEnd::kPortChange, "", "导出中止 50 字节", PartAfter::kFirstBlock},
+        {ExportEnd::kWindowClosed, "确定退出软件？", "", PartAfter::kFirstBlock},
+        {ExportEnd::kPartCannotBeMade, "无法写入文件“" + dir_.File("x.db.part") + "”：File exists",
+         "导出失败 0 字节", PartAfter::kOperatorsFolder},
+        {ExportEnd::kNoLine, "请先打开串口!\n", "", PartAfter::kAbsent},
     };
-    for (const auto& row : kRows) {
-        SCOPED_TRACE(static_cast<int>(row.cause));
-        const std::string path = dir_.File("e" + std::to_string(static_cast<int>(row.cause)) + ".db");
-        if (!Dialog().IsConnected()) ConnectTo(kModule);
-        window_.ClearBoxes();
-        window_.SetText(IDC_STATUS_SPARE, "");
-        switch (row.cause) {
-            case Cause::kDisconnect:
-                ExportOneBlock(path);
-                window_.Click(IDC_CONNECT);
-                break;
-            case Cause::kPortChange:
-                ExportOneBlock(path);
-                window_.SelectItem(IDC_PORT, 1);
-                break;
-            case Cause::kDeviceLoss:
-                ExportOneBlock(path);
-                pty_.CloseMaster();
-                break;
-            case Cause::kStartWithoutLine: {
-                WriteFileBytes(path, Bytes(7, 0x11));
-                window_.Click(IDC_CONNECT);
-                const std::size_t dialogs = window_.FileDialogs().size();
-                window_.Click(IDC_EXPORT_LIBRARY);
-                EXPECT_EQ(window_.FileDialogs().size(), dialogs);
-                break;
-            }
+    const auto& row = *std::find_if(std::begin(kRows), std::end(kRows),
+                                    [&](const auto& r) { return r.end == end; });
+    const std::string path = dir_.File("x.db"), part = dir_.File("x.db.part");
+    if (existed) WriteFileBytes(path, old);
+    window_.ClearBoxes();
+
+    switch (end) {
+        case ExportEnd::kComplete:
+            ExportOneBlock(path);
+            AnswerExport(50, Bytes(5, 0xCD));
+            break;
+        case ExportEnd::kDoubleTimeOut:
+            ExportOneBlock(path);
+            LetTheWaitTimeOut();
+            ReadFromConsole(12);
+            LetTheWaitTimeOut();
+            break;
+        case ExportEnd::kDeviceLoss:
+            ExportOneBlock(path);
+            pty_.CloseMaster();
+            break;
+        case ExportEnd::kDisconnect:
+            ExportOneBlock(path);
+            window_.Click(IDC_CONNECT);
+            break;
+        case ExportEnd::kPortChange:
+            ExportOneBlock(path);
+            window_.SelectItem(IDC_PORT, 1);
+            break;
+        case ExportEnd::kWindowClosed:
+            ExportOneBlock(path);
+            Dialog().OnCancel();
+            ASSERT_EQ(window_.EndResult().value_or(0), IDCANCEL);
+            dialog_.reset();
+            break;
+        case ExportEnd::kPartCannotBeMade:
+            std::filesystem::create_directory(part);
+            WriteFileBytes(part + "/keep", Bytes(3));
+            Choose(IDC_EXPORT_LIBRARY, path);
+            break;
+        case ExportEnd::kNoLine: {
+            window_.Click(IDC_CONNECT);
+            const std::size_t dialogs = window_.FileDialogs().size();
+            window_.Click(IDC_EXPORT_LIBRARY);
+            EXPECT_EQ(window_.FileDialogs().size(), dialogs) << "no file is chosen without a line";
+            break;
         }
-        ASSERT_TRUE(Ended());
-        EXPECT_TRUE(PumpUntil([&] { return window_.Boxes().size() >= row.boxes; }));
-        const auto boxes = window_.Boxes();
-        ASSERT_EQ(boxes.size(), row.boxes);
-        if (row.boxes > 0) {
-            EXPECT_TRUE(boxes[0].caption == row.firstBox || boxes[0].text == row.firstBox);
-        }
-        EXPECT_TRUE(StatusShows(row.status));
-        EXPECT_FALSE(Dialog().IsConnected());
-        EXPECT_EQ(window_.GetText(IDC_CONNECT), "连接红外");
-        EXPECT_TRUE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
-        const std::string log = window_.GetText(IDC_LOG);
-        EXPECT_NE(log.find(row.logLine), std::string::npos) << log.substr(log.size() - 200);
-        EXPECT_EQ(ReadFileBytes(path), row.file);
-        if (row.cause == Cause::kPortChange) window_.SelectItem(IDC_PORT, 0);
     }
+
+    if (dialog_) {
+        ASSERT_TRUE(Ended());
+        EXPECT_TRUE(StatusShows(row.status));
+        EXPECT_TRUE(window_.IsControlEnabled(IDC_EXPORT_LIBRARY));
+        Settle();
+    }
+    const auto boxes = window_.Boxes();
+    ASSERT_EQ(boxes.size(), row.box.empty() ? 0u : 1u);
+    if (!row.box.empty()) {
+        EXPECT_TRUE(boxes[0].caption == row.box || boxes[0].text == row.box) << boxes[0].text;
+    }
+    if (end == ExportEnd::kComplete) {
+        EXPECT_EQ(ReadFileBytes(path), library);
+    } else {
+        EXPECT_EQ(std::filesystem::exists(path), existed);
+        EXPECT_EQ(ReadFileBytes(path), existed ? old : Bytes{});
+    }
+    switch (row.part) {
+        case PartAfter::kAbsent:
+            EXPECT_FALSE(std::filesystem::exists(part));
+            break;
+        case PartAfter::kFirstBlock:
+            EXPECT_EQ(ReadFileBytes(part), Bytes(50, 0xAB));
+            if (dialog_) {
+                EXPECT_TRUE(LogHas("已接收的50字节保存在" + part));
+            }
+            break;
+        case PartAfter::kOperatorsFolder:
+            EXPECT_TRUE(std::filesystem::exists(part + "/keep"));
+            break;
+    }
+}
+
+std::string ExportEndingName(const testing::TestParamInfo<std::tuple<ExportEnd, bool>>& info) {
+    static const char* const kNames[] = {"Complete",         "DoubleTimeOut", "DeviceLoss",
+                                         "Disconnect",       "PortChange",    "WindowClosed",
+                                         "PartCannotBeMade", "NoLine"};
+    return std::string(kNames[static_cast<int>(std::get<0>(info.param))]) +
+           (std::get<1>(info.param) ? "_OverAFile" : "_NoFileBefore");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, ExportEnding,
+    testing::Combine(testing::Values(ExportEnd::kComplete, ExportEnd::kDoubleTimeOut,
+                                     ExportEnd::kDeviceLoss, ExportEnd::kDisconnect,
+                                     ExportEnd::kPortChange, ExportEnd::kWindowClosed,
+                                     ExportEnd::kPartCannotBeMade, ExportEnd::kNoLine),
+                     testing::Bool()),
+    ExportEndingName);
+
+// The line is lost under an export, and the operator leaves the channel's box open a
+// while: the transfer has ended already, from the monitor thread, with the window thread
+// not even running. No frame follows the loss, no "导出文件超时！" comes however long the
+// box stays, and the log is in order: the loss, the transfer's end, where its bytes are.
+TEST_F(LibraryLine, ALostLineEndsTheTransferBeforeTheChannelsBox) {
+    const std::string path = dir_.File("e.db");
+    ExportOneBlock(path);
+    pty_.CloseMaster();
+    EXPECT_TRUE(test::WaitFor([&] { return !transferClock_.IsWaiting(); }, 1s))
+        << "the worker stopped waiting within a second, the window thread held up";
+    bool boxWasOpen = false;
+    window_.WhileNextWindowBoxIsOpen([&] {
+        boxWasOpen = true;
+        EXPECT_TRUE(window_.PumpUntil([&] { return !Dialog().IsLibraryTransferActive(); }, 1s));
+        // Long enough for any wait of the transfer's to run out twice.
+        transferClock_.AdvanceTo(transferClock_.Now() + 10s);
+        Settle();
+        EXPECT_EQ(window_.Boxes().size(), 1u);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return boxWasOpen; }));
+    Settle();
+    ASSERT_EQ(window_.Boxes().size(), 1u);
+    EXPECT_EQ(window_.Boxes()[0].caption, serial::kPortErrorCaption);
+
+    const std::vector<std::string> lines = LogLines();
+    const auto lost = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.starts_with("串口COM3已断开");
+    });
+    ASSERT_NE(lost, lines.end());
+    EXPECT_EQ(std::vector<std::string>(lost + 1, lines.end()),
+              (std::vector<std::string>{"码库传输中止：串口已断开",
+                                        "已接收的50字节保存在" + path + ".part"}));
+    EXPECT_EQ(ReadFileBytes(path + ".part"), Bytes(50, 0xAB));
 }
 
 // With the window thread held up (here: not pumping, as while a box of its own is open),
@@ -323,7 +436,8 @@ TEST_F(LibraryLine, AFileThatCannotBeReadEndsTheImportAtOnce) {
 }
 
 // Closing the window (answering Yes to "确定退出软件？") while the worker is at some
-// point of its work: the dialog goes without a hang, the export file keeps its block.
+// point of its work, its own box among them: the dialog goes without a hang, and the
+// part file keeps the block.
 enum class Moment { kWaitingForAReply, kInItsOwnBox };
 
 class ClosingDuringATransfer : public LibraryLine, public testing::WithParamInterface<Moment> {};
@@ -346,7 +460,8 @@ TEST_P(ClosingDuringATransfer, TheWindowGoesAndTheFileKeepsItsBlocks) {
     Dialog().OnCancel();
     ASSERT_EQ(window_.EndResult().value_or(0), IDCANCEL);
     dialog_.reset();
-    EXPECT_EQ(ReadFileBytes(path), Bytes(50, 0xAB));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadFileBytes(path + ".part"), Bytes(50, 0xAB));
     EXPECT_EQ(BoxesWithText("导出成功！"), 0u);
 }
 
