@@ -1,11 +1,12 @@
 #include "cli/cli_commands.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,12 @@
 #include "functions/learn_transmit.h"
 #include "functions/pulse_capacity.h"
 #include "library/library_file.h"
+#include "platform/thread_failure.h"
 #include "protocol/commands.h"
 #include "protocol/replies.h"
 #include "serial/port_list.h"
+#include "serial/sys_error.h"
+#include "serial/utf8_path.h"
 #include "session/session.h"
 
 namespace orvante::cli {
@@ -68,8 +72,12 @@ std::string FileProblemText(const std::string& path, const library::FileError& e
             return path + " is larger than 65536 bytes, the largest library a module holds";
         case library::FileProblem::kNotRegular:
             return path + " is not a regular file";
+        case library::FileProblem::kIsFolder:
+            return path + " is a folder";
         case library::FileProblem::kCannotWrite:
             return "cannot write " + path + ": " + error.reason;
+        case library::FileProblem::kCannotReplace:
+            return "cannot replace " + path + ": " + error.reason;
         case library::FileProblem::kCannotOpen:
         case library::FileProblem::kNone:
             break;
@@ -77,32 +85,11 @@ std::string FileProblemText(const std::string& path, const library::FileError& e
     return "cannot open " + path + ": " + error.reason;
 }
 
-// A file of our own in the temporary folder, made with O_EXCL so that nothing planted
-// there is followed; removed when it goes out of scope.
-class TemporaryFile {
-public:
-    TemporaryFile() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orvante-verify-XXXXXX").string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd >= 0) {
-            ::close(fd);
-            path_ = pattern;
-        }
-    }
-    ~TemporaryFile() {
-        if (path_.empty()) return;
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    // Empty when no file could be made.
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+// JSON takes names as they are on the system, which need not be UTF-8: bytes that are
+// not become U+FFFD rather than an error.
+std::string JsonText(const json& object) {
+    return object.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 class CommandRunner {
 public:
@@ -128,6 +115,11 @@ private:
 
     int ListPorts();
     int CheckFilesBeforeOpening();
+    // An export that did not replace its file says what became of it, after the line
+    // that said why it ended.
+    void TellWhatBecameOfTheExportFile();
+    // A status of 0 becomes 1 when the output could not be written.
+    int CheckOutput(int status);
     int OpenAndConnect();
     int RunCommand();
     int Connect();
@@ -143,10 +135,11 @@ private:
     int Export();
     int Import();
     // Runs one transfer to its end; the exit status of its outcome.
-    int Transfer(std::uint8_t op, const std::string& path, library::TransferProgress* result,
-                 double* seconds);
-    // *resent gets the read-back's resends.
-    int Verify(const std::vector<std::uint8_t>& image, bool* verified, int* resent);
+    int Transfer(const library::TransferJob& job, const std::string& path,
+                 library::TransferProgress* result, double* seconds);
+    // *readBack gets the read-back's counts.
+    int Verify(const std::vector<std::uint8_t>& image, bool* verified,
+               library::TransferProgress* readBack);
 
     const CliOptions& options_;
     CliStreams streams_;
@@ -155,6 +148,10 @@ private:
     session::Session session_;
     std::string portLabel_;
     std::vector<std::uint8_t> importImage_;
+    bool exportFileExisted_ = false;
+    // How the export's transfer ended, once it ran.
+    std::optional<library::TransferProgress> exportResult_;
+    std::string outputError_;  // why the output could not be written, once it could not
 };
 
 session::SessionHooks CommandRunner::MakeHooks() {
@@ -179,9 +176,17 @@ int CommandRunner::Fail(int status, const std::string& text) {
 }
 
 void CommandRunner::Print(const json& object, const std::string& plain) {
-    const std::string text = options_.json ? object.dump() : plain;
-    std::fprintf(streams_.out, "%s\n", text.c_str());
-    std::fflush(streams_.out);
+    const std::string text = options_.json ? JsonText(object) : plain;
+    if ((std::fprintf(streams_.out, "%s\n", text.c_str()) < 0 || std::fflush(streams_.out) != 0) &&
+        outputError_.empty()) {
+        outputError_ = serial::SysError::FromErrno(errno).text;
+    }
+}
+
+int CommandRunner::CheckOutput(int status) {
+    if (outputError_.empty()) return status;
+    const int failed = Fail(kExitFailure, "cannot write the output: " + outputError_);
+    return status == kExitSuccess ? failed : status;
 }
 
 int CommandRunner::WaitFailed(WaitEnd end, const std::string& what, milliseconds limit) {
@@ -211,18 +216,41 @@ int CommandRunner::Exchange(std::uint8_t command, std::span<const std::uint8_t> 
 }
 
 int CommandRunner::Run() {
-    if (options_.command == Command::kPorts) return ListPorts();
+    if (options_.command == Command::kPorts) return CheckOutput(ListPorts());
     if (const int status = CheckFilesBeforeOpening(); status != kExitSuccess) return status;
-    // Ctrl+C from here on cancels the session's waits; the watcher comes before the
-    // session's threads so that they inherit the blocked signals.
-    InterruptWatcher watcher([this] { session_.Cancel(); });
-    int status = OpenAndConnect();
-    if (status == kExitSuccess) status = RunCommand();
-    progress_.Clear();
-    if (watcher.Interrupted() && status != kExitInterrupted) {
-        return Fail(kExitInterrupted, "interrupted");
+    int status = kExitSuccess;
+    {
+        // Ctrl+C from here on cancels the session's waits; the watcher comes before the
+        // session's threads so that they inherit the blocked signals.
+        InterruptWatcher watcher([this] { session_.Cancel(); });
+        status = OpenAndConnect();
+        if (status == kExitSuccess) status = RunCommand();
+        progress_.Clear();
+        if (watcher.Interrupted() && status != kExitInterrupted) {
+            status = Fail(kExitInterrupted, "interrupted");
+        }
     }
-    return status;
+    if (options_.command == Command::kExport && status != kExitSuccess) {
+        TellWhatBecameOfTheExportFile();
+    }
+    return CheckOutput(status);
+}
+
+void CommandRunner::TellWhatBecameOfTheExportFile() {
+    const library::TransferProgress result = exportResult_.value_or(library::TransferProgress{});
+    // Complete, or complete in its part file: its own line has said so.
+    if (result.outcome == library::TransferOutcome::kSucceeded ||
+        result.fileError.problem == library::FileProblem::kCannotReplace) {
+        return;
+    }
+    const std::string file =
+        options_.file + (exportFileExisted_ ? " is unchanged" : " was not created");
+    if (result.keptBytes == 0) {
+        Fail(kExitFailure, file + "; nothing was received");
+    } else {
+        Fail(kExitFailure, file + "; the " + std::to_string(result.keptBytes) +
+                               " bytes received are in " + result.keptPath);
+    }
 }
 
 int CommandRunner::ListPorts() {
@@ -237,14 +265,16 @@ int CommandRunner::ListPorts() {
     return kExitSuccess;
 }
 
-// A file that cannot be used is bad input: it is refused before the port is opened.
+// A file that cannot be used is bad input: it is refused before the port is opened. The
+// export file is only judged here: nothing is written before the module has answered.
 int CommandRunner::CheckFilesBeforeOpening() {
     library::FileError error;
     if (options_.command == Command::kExport) {
-        library::ExportFile file;
-        if (!file.Create(options_.file, &error)) {
+        if (!library::ExportFile::CheckTarget(options_.file, &error)) {
             return Fail(kExitUsage, FileProblemText(options_.file, error));
         }
+        std::error_code ignored;
+        exportFileExisted_ = std::filesystem::exists(serial::PathFromUtf8(options_.file), ignored);
     } else if (options_.command == Command::kImport) {
         if (!library::ReadLibraryFile(options_.file, &importImage_, &error)) {
             return Fail(kExitUsage, FileProblemText(options_.file, error));
@@ -463,31 +493,37 @@ int CommandRunner::Ac() {
 
 // ---- library transfer ----------------------------------------------------------------
 
-int CommandRunner::Transfer(std::uint8_t op, const std::string& path,
+int CommandRunner::Transfer(const library::TransferJob& job, const std::string& path,
                             library::TransferProgress* result, double* seconds) {
     const auto start = std::chrono::steady_clock::now();
-    if (!session_.StartTransfer({op, path, options_.retries})) {
+    if (!session_.StartTransfer(job)) {
         if (session_.Cancelled()) return Fail(kExitInterrupted, "interrupted");
         return Fail(kExitFailure, "cannot start the transfer");
     }
-    std::string box;
-    *result = session_.WaitTransfer(&box);
+    *result = session_.WaitTransfer(nullptr);
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress_.Clear();
-    const bool isExport = op == protocol::kCmdExportBlock;
     switch (result->outcome) {
         case library::TransferOutcome::kSucceeded:
             return kExitSuccess;
         case library::TransferOutcome::kTimedOut:
-            return Fail(kExitNoAnswer,
-                        "no answer for the block at offset " + std::to_string(result->bytes) +
-                            " after " + std::to_string(options_.retries) + " resend(s)" +
-                            (isExport ? "; " + path + " keeps the bytes received" : ""));
+            return Fail(kExitNoAnswer, "no answer for the block at offset " +
+                                           std::to_string(result->bytes) + " after " +
+                                           std::to_string(options_.retries) + " resend(s)");
         case library::TransferOutcome::kFileError:
-            return Fail(kExitFailure, "file error: " + box);
+            if (result->fileError.problem == library::FileProblem::kCannotReplace) {
+                return Fail(kExitFailure, FileProblemText(path, result->fileError) +
+                                              "; the library is in " + result->keptPath);
+            }
+            // Writing an export means writing its part file.
+            if (job.op == protocol::kCmdExportBlock &&
+                result->fileError.problem == library::FileProblem::kCannotWrite) {
+                return Fail(kExitFailure, FileProblemText(library::ExportFile::PartPathOf(path),
+                                                          result->fileError));
+            }
+            return Fail(kExitFailure, FileProblemText(path, result->fileError));
         case library::TransferOutcome::kTooLarge:
-            return Fail(kExitFailure, "the library passed 65536 bytes without ending; " + path +
-                                          " keeps the bytes received");
+            return Fail(kExitFailure, "the library passed 65536 bytes without ending");
         case library::TransferOutcome::kRunning:
         case library::TransferOutcome::kAborted:
         case library::TransferOutcome::kStopped:
@@ -498,57 +534,65 @@ int CommandRunner::Transfer(std::uint8_t op, const std::string& path,
     return Fail(kExitFailure, "the transfer ended early");
 }
 
-json TransferJson(const std::string& path, std::size_t bytes, double seconds, int resent) {
-    return {{"file", path}, {"bytes", bytes}, {"seconds", seconds}, {"resent", resent}};
+json TransferJson(const std::string& path, std::size_t bytes, double seconds, int resent,
+                  int stray) {
+    return {{"file", path},
+            {"bytes", bytes},
+            {"seconds", seconds},
+            {"resent", resent},
+            {"stray", stray}};
+}
+
+std::string StrayNote(int stray) {
+    if (stray == 0) return {};
+    return "; " + std::to_string(stray) + " stray block" + (stray == 1 ? "" : "s") + " ignored";
 }
 
 int CommandRunner::Export() {
     library::TransferProgress result;
     double seconds = 0;
-    const int status = Transfer(protocol::kCmdExportBlock, options_.file, &result, &seconds);
+    const int status = Transfer({protocol::kCmdExportBlock, options_.file, options_.retries},
+                                options_.file, &result, &seconds);
+    exportResult_ = result;
     if (status != kExitSuccess) return status;
-    Print(TransferJson(options_.file, result.bytes, seconds, result.resentBlocks),
-          "exported " + TransferSummary(result.bytes, seconds) + " to " + options_.file);
+    Print(
+        TransferJson(options_.file, result.bytes, seconds, result.resentBlocks, result.strayBlocks),
+        "exported " + TransferSummary(result.bytes, seconds) + " to " + options_.file +
+            StrayNote(result.strayBlocks));
     return kExitSuccess;
 }
 
 int CommandRunner::Import() {
     library::TransferProgress result;
     double seconds = 0;
-    int status = Transfer(protocol::kCmdImportBlock, options_.file, &result, &seconds);
+    int status = Transfer({protocol::kCmdImportBlock, options_.file, options_.retries},
+                          options_.file, &result, &seconds);
     if (status != kExitSuccess) return status;
     bool verified = false;
-    int verifyResent = 0;
-    if (options_.verify) status = Verify(importImage_, &verified, &verifyResent);
+    library::TransferProgress readBack;
+    if (options_.verify) status = Verify(importImage_, &verified, &readBack);
     // Every block the command sent again, the read-back's included.
-    json object =
-        TransferJson(options_.file, result.bytes, seconds, result.resentBlocks + verifyResent);
+    json object = TransferJson(options_.file, result.bytes, seconds,
+                               result.resentBlocks + readBack.resentBlocks, readBack.strayBlocks);
     if (options_.verify) object["verified"] = verified;
     if (status == kExitSuccess || status == kExitFailure) {
         Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " +
                           options_.file +
-                          (options_.verify ? (verified ? ", verified" : ", NOT verified") : ""));
+                          (options_.verify ? (verified ? ", verified" : ", NOT verified") : "") +
+                          StrayNote(readBack.strayBlocks));
     }
     return status;
 }
 
-// An acknowledgement carries nothing to check: the library is read back and the file's
-// length of it compared with the file.
-int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified, int* resent) {
-    const TemporaryFile copy;
-    if (copy.Path().empty()) {
-        return Fail(kExitFailure, "verify: cannot make a temporary file for the read-back");
-    }
-    library::TransferProgress result;
-    double seconds = 0;
-    const int status = Transfer(protocol::kCmdExportBlock, copy.Path(), &result, &seconds);
-    *resent = result.resentBlocks;
-    if (status != kExitSuccess) return status;
+// An acknowledgement carries nothing to check: the library is read back into memory
+// and the file's length of it compared with the file.
+int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified,
+                          library::TransferProgress* readBack) {
     std::vector<std::uint8_t> library;
-    library::FileError error;
-    if (!library::ReadLibraryFile(copy.Path(), &library, &error)) {
-        return Fail(kExitFailure, "verify: " + FileProblemText(copy.Path(), error));
-    }
+    double seconds = 0;
+    const int status = Transfer({protocol::kCmdExportBlock, {}, options_.retries, &library},
+                                options_.file, readBack, &seconds);
+    if (status != kExitSuccess) return status;
     for (std::size_t offset = 0; offset < image.size(); ++offset) {
         if (offset >= library.size()) {
             return Fail(kExitFailure, "verify: the module's library ends at offset " +
@@ -569,6 +613,26 @@ int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified
 int RunCliCommand(const CliOptions& options, const CliStreams& streams) {
     CommandRunner runner(options, streams);
     return runner.Run();
+}
+
+int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
+    platform::SetProgramName("orvante-cli");
+    try {
+        const ParsedCommandLine parsed = ParseCliCommandLine(argc, argv);
+        std::fputs(parsed.error.c_str(), stderr);
+        if (std::fputs(parsed.output.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "orvante-cli: cannot write the output: %s\n",
+                         serial::SysError::FromErrno(errno).text.c_str());
+            return kExitFailure;
+        }
+        if (!parsed.options) return parsed.exitCode;
+        return RunCliCommand(*parsed.options, CliStreams{stdout, stderr, errIsTerminal});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orvante-cli: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "orvante-cli: internal error: an exception of unknown type\n");
+    }
+    return kExitFailure;
 }
 
 }  // namespace orvante::cli

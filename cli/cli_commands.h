@@ -16,4 +16,9 @@ struct CliStreams {
 // Returns the exit status.
 int RunCliCommand(const CliOptions& options, const CliStreams& streams);
 
+// The whole program on standard output and error: reads the command line and runs its
+// command. Whatever goes wrong ends in one line on standard error and a status, never
+// in an abort: an exception (status 1), output that cannot be written (status 1).
+int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal);
+
 }  // namespace orvante::cli

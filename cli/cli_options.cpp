@@ -2,10 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
-#include <fstream>
-#include <iostream>
-#include <iterator>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "cli/exit_status.h"
@@ -13,6 +14,7 @@
 #include "functions/learn_transmit.h"
 #include "functions/pulse_capacity.h"
 #include "protocol/module_frame.h"
+#include "serial/sys_error.h"
 #include "serial/utf8_path.h"
 
 namespace orvante::cli {
@@ -33,7 +35,8 @@ constexpr const char* kFooter =
     "its work (a failed transmit or air-conditioner code, tasks that read back differently,\n"
     "a --verify mismatch, a file error during a transfer, an export past 65536 bytes); 2 bad\n"
     "usage or input, refused before the port is opened; 3 no answer in time; 4 the port\n"
-    "could not be opened or was lost; 130 ended by Ctrl+C (an export file keeps its blocks).\n"
+    "could not be opened or was lost; 130 ended by Ctrl+C. An export that does not finish\n"
+    "leaves FILE as it was; what it received stays in FILE.part.\n"
     "With --json each command prints one JSON object on standard output; errors are one\n"
     "plain line on standard error.";
 
@@ -57,17 +60,40 @@ const std::map<std::string, int> kFanNames = {{"auto", 0}, {"1", 1}, {"2", 2},
                                               {"3", 3},    {"4", 4}, {"5", 5}};
 const std::map<std::string, int> kSwingNames = {{"vertical", 0}, {"horizontal", 1}, {"off", 2}};
 
+// A tasks file is a few hundred bytes; reading stops long before a file that is not one
+// (a device that never ends) could fill the memory.
+constexpr std::size_t kMaxInputSize = 1 << 20;
+
 bool ReadInput(const std::string& file, std::string* text, std::string* error) {
-    if (file == "-") {
-        text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+    const bool standardInput = file == "-";
+    const std::string name = standardInput ? std::string("standard input") : file;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(nullptr, &std::fclose);
+    if (!standardInput) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(serial::PathFromUtf8(file), ignored)) {
+            *error = file + " is a folder";
+            return false;
+        }
+        opened.reset(serial::OpenFile(serial::PathFromUtf8(file), "rb"));
+        if (!opened) {
+            *error = "cannot read " + file + ": " + serial::SysError::FromErrno(errno).text;
+            return false;
+        }
     }
-    std::ifstream in(serial::PathFromUtf8(file), std::ios::binary);
-    if (!in) {
-        *error = "cannot read " + file;
+    std::FILE* in = standardInput ? stdin : opened.get();
+    char buffer[4096];
+    for (std::size_t count = sizeof buffer; count == sizeof buffer;) {
+        count = std::fread(buffer, 1, sizeof buffer, in);
+        text->append(buffer, count);
+        if (text->size() > kMaxInputSize) {
+            *error = name + " is larger than 1 MiB: not a tasks file";
+            return false;
+        }
+    }
+    if (std::ferror(in)) {
+        *error = "cannot read " + name + ": " + serial::SysError::FromErrno(errno).text;
         return false;
     }
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return true;
 }
 
@@ -78,7 +104,8 @@ struct CommonValues {
 };
 
 void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) {
-    app.add_option("--port", options.port, "the module's port: COM<n> (see 'ports') or a device path")
+    app.add_option("--port", options.port,
+                   "the module's port: COM<n> (see 'ports') or a device path")
         ->type_name("PORT");
     app.add_option("--baud", options.line.baud, "line rate (default 9600)")
         ->check(CLI::Range(50, 4'000'000));
@@ -124,12 +151,14 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     ping->add_option("TARGET", pingTarget, "the module to test (default: the module that answered)")
         ->check(CLI::Validator(CheckHexAddress, "", "hex address"));
 
-    CLI::App* learn = AddCommand(app, "learn", "learn a remote's code into a slot; prints its pulse count");
+    CLI::App* learn =
+        AddCommand(app, "learn", "learn a remote's code into a slot; prints its pulse count");
     learn->add_option("SLOT", options.slot, "storage slot, 0 to 100")
         ->required()
         ->check(CLI::Range(0, 100));
-    learn->add_option("--timeout", options.learnTimeoutSeconds,
-                      "seconds to wait for the remote (default 30)")
+    learn
+        ->add_option("--timeout", options.learnTimeoutSeconds,
+                     "seconds to wait for the remote (default 30)")
         ->type_name("S")
         ->check(CLI::Range(1, 3600));
 
@@ -138,22 +167,28 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         ->required()
         ->check(CLI::Range(0, 100));
 
-    CLI::App* capacity = AddCommand(app, "capacity", "read the pulse capacity; 'capacity set N --yes' sets it");
-    CLI::App* capacitySet = AddCommand(*capacity, "set", "set the pulse capacity: clears every learned code");
+    CLI::App* capacity =
+        AddCommand(app, "capacity", "read the pulse capacity; 'capacity set N --yes' sets it");
+    CLI::App* capacitySet =
+        AddCommand(*capacity, "set", "set the pulse capacity: clears every learned code");
     capacitySet->add_option("N", options.capacity, "pulses a learned code may hold, 1 to 400")
         ->required()
         ->check(CLI::Range(1, 400));
     bool confirmed = false;
     capacitySet->add_flag("--yes", confirmed, "confirm that every learned code is cleared");
 
-    CLI::App* tasks = AddCommand(app, "tasks", "print the three timed tasks; 'tasks set FILE' writes them");
-    CLI::App* tasksSet = AddCommand(*tasks, "set", "write the tasks from FILE (- for standard input), then read them back");
+    CLI::App* tasks =
+        AddCommand(app, "tasks", "print the three timed tasks; 'tasks set FILE' writes them");
+    CLI::App* tasksSet = AddCommand(
+        *tasks, "set", "write the tasks from FILE (- for standard input), then read them back");
     std::string tasksFile;
     tasksSet->add_option("FILE", tasksFile, "JSON as printed by 'tasks --json'")->required();
 
     CLI::App* ac = AddCommand(app, "ac", "send an air-conditioner code from the module's library");
     int brand = 0;
-    ac->add_option("BRAND", brand, "brand code, 0 to 65535")->required()->check(CLI::Range(0, 65535));
+    ac->add_option("BRAND", brand, "brand code, 0 to 65535")
+        ->required()
+        ->check(CLI::Range(0, 65535));
     int power = 0, mode = 0, temperature = 16, fan = 0, swing = 0;
     ac->add_option("--power", power, "on or off (default off)")
         ->transform(CLI::CheckedTransformer(kPowerNames, CLI::ignore_case));
@@ -174,8 +209,9 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     importCommand->add_flag("--verify", options.verify,
                             "read the library back afterwards and compare it with FILE");
     for (CLI::App* transfer : {exportCommand, importCommand}) {
-        transfer->add_option("--retries", options.retries,
-                             "resends of a block after 2 s of silence before giving up (default 1)")
+        transfer
+            ->add_option("--retries", options.retries,
+                         "resends of a block after 2 s of silence before giving up (default 1)")
             ->type_name("N")
             ->check(CLI::Range(0, 100));
     }
@@ -187,10 +223,11 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         // CLI11 lists every stray argument, last first; the first one says it best.
         const std::string first = app.remaining().empty() ? "" : app.remaining().front();
         parsed.exitCode = kExitUsage;
-        parsed.error = std::string(kProgram) + ": " +
-                       (first.starts_with('-') ? "unknown option '" + first + "'"
-                                               : "unknown command or stray argument '" + first + "'") +
-                       " (see orvante-cli help)\n";
+        parsed.error =
+            std::string(kProgram) + ": " +
+            (first.starts_with('-') ? "unknown option '" + first + "'"
+                                    : "unknown command or stray argument '" + first + "'") +
+            " (see orvante-cli help)\n";
         return parsed;
     } catch (const CLI::ParseError& e) {
         std::ostringstream out;
@@ -231,7 +268,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         options.command = Command::kSend;
     } else if (*capacitySet) {
         if (!confirmed) {
-            return usage("setting the pulse capacity clears every learned code: add --yes to do it");
+            return usage(
+                "setting the pulse capacity clears every learned code: add --yes to do it");
         }
         options.command = Command::kSetCapacity;
     } else if (*capacity) {
@@ -242,7 +280,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         std::string error;
         if (!ReadInput(tasksFile, &text, &error)) return usage(error);
         if (!TasksFromJson(text, &options.tasks, &error)) {
-            return usage((tasksFile == "-" ? std::string("standard input") : tasksFile) + ": " + error);
+            return usage((tasksFile == "-" ? std::string("standard input") : tasksFile) + ": " +
+                         error);
         }
     } else if (*tasks) {
         options.command = Command::kTasks;
@@ -252,7 +291,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
             .brand = static_cast<std::uint16_t>(brand),
             .power = static_cast<std::uint8_t>(power),
             .mode = static_cast<std::uint8_t>(mode),
-            .temperatureIndex = static_cast<std::uint8_t>(temperature - functions::kLowestAcTemperature),
+            .temperatureIndex =
+                static_cast<std::uint8_t>(temperature - functions::kLowestAcTemperature),
             .fan = static_cast<std::uint8_t>(fan),
             .swing = static_cast<std::uint8_t>(swing),
         };
@@ -262,7 +302,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         options.command = Command::kImport;
     }
     if (!common.target.empty()) options.target = HexAddress(common.target);
-    options.line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
+    options.line.parity =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
     if (options.command != Command::kPorts && options.port.empty()) {
         return usage("no port given (see orvante-cli ports)");
     }

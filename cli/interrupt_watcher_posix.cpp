@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "cli/interrupt_watcher.h"
+#include "platform/thread_failure.h"
 
 namespace orvante::cli {
 
@@ -24,7 +25,7 @@ InterruptWatcher::InterruptWatcher(std::function<void()> onInterrupt)
     : onInterrupt_(std::move(onInterrupt)) {
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    thread_ = std::thread(&InterruptWatcher::Watch, this);
+    thread_ = std::thread([this] { platform::RunGuarded("signal watcher", [this] { Watch(); }); });
 }
 
 InterruptWatcher::~InterruptWatcher() {

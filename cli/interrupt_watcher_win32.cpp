@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "cli/interrupt_watcher.h"
+#include "platform/thread_failure.h"
 
 namespace orvante::cli {
 
@@ -19,7 +20,7 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
         case CTRL_BREAK_EVENT:
         case CTRL_CLOSE_EVENT: {
             std::lock_guard lock(watcherLock);
-            if (notifyWatcher) notifyWatcher();
+            if (notifyWatcher) platform::RunGuarded("console control", notifyWatcher);
             return TRUE;
         }
         default:

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "cli/cli_options.h"
 #include "serial/wide_text.h"
 
 // After the program's own headers: <windows.h> defines EV_RXCHAR and the other comm
@@ -22,10 +21,5 @@ int wmain(int argc, wchar_t** argv) {
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     pointers.push_back(nullptr);
 
-    const ParsedCommandLine parsed = ParseCliCommandLine(argc, pointers.data());
-    std::fputs(parsed.output.c_str(), stdout);
-    std::fputs(parsed.error.c_str(), stderr);
-    if (!parsed.options) return parsed.exitCode;
-    const bool stderrIsConsole = _isatty(_fileno(stderr)) != 0;
-    return RunCliCommand(*parsed.options, CliStreams{stdout, stderr, stderrIsConsole});
+    return RunCliProgram(argc, pointers.data(), _isatty(_fileno(stderr)) != 0);
 }

@@ -1,7 +1,5 @@
 #include "cli/tasks_json.h"
 
-#include "functions/learn_transmit.h"
-
 namespace orvante::cli {
 
 namespace {
@@ -17,7 +15,8 @@ bool ReadField(const json& task, const char* key, std::int64_t max, std::uint16_
         return false;
     }
     if (!it->is_number_integer() || it->get<std::int64_t>() < 0 || it->get<std::int64_t>() > max) {
-        *error = where + ": \"" + key + "\" must be a whole number from 0 to " + std::to_string(max);
+        *error =
+            where + ": \"" + key + "\" must be a whole number from 0 to " + std::to_string(max);
         return false;
     }
     *value = static_cast<std::uint16_t>(it->get<std::int64_t>());
@@ -36,7 +35,9 @@ bool ReadTask(const json& task, const std::string& where, functions::TimedTaskRe
         return false;
     }
     record->enabled = enabled->get<bool>();
-    return ReadField(task, "slot", functions::kMaxSlot, &record->slot, where, error) &&
+    // Any 16-bit slot goes, as the window sends it: a backup of a module's tasks goes
+    // back whatever slot they name.
+    return ReadField(task, "slot", 0xFFFF, &record->slot, where, error) &&
            ReadField(task, "period", 0xFFFF, &record->periodMinutes, where, error) &&
            ReadField(task, "delay", 0xFFFF, &record->startDelayMinutes, where, error) &&
            ReadField(task, "loops", 0xFFFF, &record->loopCount, where, error);
@@ -64,12 +65,13 @@ bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::s
     }
     const auto list = document.is_object() ? document.find("tasks") : document.end();
     if (list == document.end() || !list->is_array() || list->size() != tasks->size()) {
-        *error = "expected {\"tasks\": [...]} with exactly " + std::to_string(tasks->size()) +
-                 " tasks";
+        *error =
+            "expected {\"tasks\": [...]} with exactly " + std::to_string(tasks->size()) + " tasks";
         return false;
     }
     for (std::size_t i = 0; i < tasks->size(); ++i) {
-        if (!ReadTask((*list)[i], "task " + std::to_string(i + 1), &(*tasks)[i], error)) return false;
+        if (!ReadTask((*list)[i], "task " + std::to_string(i + 1), &(*tasks)[i], error))
+            return false;
     }
     return true;
 }

@@ -2,17 +2,16 @@
 //   {"tasks": [{"enabled": true, "slot": 5, "period": 10, "delay": 2, "loops": 0}, ...]}
 #pragma once
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "functions/timed_tasks.h"
 
 namespace orvante::cli {
 
 nlohmann::ordered_json TasksToJson(const functions::TimedTasks& tasks);
-// Reads exactly three tasks, each with all five fields (slot 0..100, the other numbers
-// 0..65535). False with *error saying what is wrong and where.
+// Reads exactly three tasks, each with all five fields (the four numbers 0..65535). False with
+// *error saying what is wrong and where.
 bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::string* error);
 
 }  // namespace orvante::cli

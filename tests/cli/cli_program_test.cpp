@@ -2,15 +2,20 @@
 // status for module faults and bad input, library transfers and Ctrl+C.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/interrupt_watcher.h"
+#include "platform/thread_failure.h"
 #include "tests/support/child_process.h"
 #include "tests/support/runtime_dir.h"
 #include "tests/support/temp_dir.h"
@@ -64,12 +69,13 @@ struct CliRun {
     std::string err;
 };
 
-// Runs orvante-cli to its end; with `input`, standard input comes from that file.
-CliRun RunCli(const Args& args, const std::string& input = {}) {
+// Runs orvante-cli to its end; with `redirection` ("< FILE", "> /dev/full"), through
+// the shell with its standard streams so redirected.
+CliRun RunCli(const Args& args, const std::string& redirection = {}) {
     Args argv = args;
     std::string program = ORVANTE_CLI_PROGRAM;
-    if (!input.empty()) {
-        argv = {"-c", R"(in=$1; shift; exec "$0" "$@" < "$in")", program, input};
+    if (!redirection.empty()) {
+        argv = {"-c", R"(exec "$0" "$@" )" + redirection, program};
         argv.insert(argv.end(), args.begin(), args.end());
         program = "/bin/sh";
     }
@@ -158,9 +164,10 @@ TEST(CliProgram, WritesTheTimedTasksFromAFileOrStandardInputAndReadsThemBack) {
     TempDir files;
     Sim sim(152, {});
     ASSERT_TRUE(sim.Ready());
+    // Any 16-bit slot, as the window sends it: a backup of any module's tasks goes back.
     const std::string tasks =
         R"({"tasks":[{"enabled":true,"slot":5,"period":30,"delay":2,"loops":0},)"
-        R"({"enabled":false,"slot":100,"period":65535,"delay":65535,"loops":65535},)"
+        R"({"enabled":false,"slot":65535,"period":65535,"delay":65535,"loops":65535},)"
         R"({"enabled":true,"slot":0,"period":1,"delay":0,"loops":7}]})";
     std::ofstream(files.File("tasks.json")) << tasks;
     const Args port = {"--port", sim.Port()};
@@ -174,14 +181,14 @@ TEST(CliProgram, WritesTheTimedTasksFromAFileOrStandardInputAndReadsThemBack) {
     ExpectOutput(tasks, read.out, "tasks --json");
     ExpectOutput(
         "task 1: on, slot 5, every 30 min, first after 2 min, endless\n"
-        "task 2: off, slot 100, every 65535 min, first after 65535 min, 65535 times\n"
+        "task 2: off, slot 65535, every 65535 min, first after 65535 min, 65535 times\n"
         "task 3: on, slot 0, every 1 min, first after 0 min, 7 times",
         RunCli(Concat({"tasks"}, port)).out, "tasks");
 
     // What 'tasks --json' printed goes back unchanged through standard input.
     std::ofstream(files.File("read.json")) << read.out;
     const CliRun again =
-        RunCli(Concat({"tasks", "set", "-", "--json"}, port), files.File("read.json"));
+        RunCli(Concat({"tasks", "set", "-", "--json"}, port), "< " + files.File("read.json"));
     EXPECT_EQ(again.status, 0) << again.err;
     ExpectOutput(tasks, again.out, "tasks set -");
 }
@@ -251,7 +258,7 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
     std::ofstream(files.File("broken.json")) << R"({"tasks":[)";
     std::ofstream(files.File("slot.json"))
         << R"({"tasks":[{"enabled":true,"slot":1,"period":1,"delay":0,"loops":0},)"
-        << R"({"enabled":true,"slot":101,"period":1,"delay":0,"loops":0},)"
+        << R"({"enabled":true,"slot":65536,"period":1,"delay":0,"loops":0},)"
         << R"({"enabled":true,"slot":1,"period":1,"delay":0,"loops":0}]})";
     WriteFileBytes(files.File("big.db"), std::vector<std::uint8_t>(70000, 0x5A));
     const struct {
@@ -275,6 +282,10 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
         {Concat({"import", files.File("missing.db")}, port),
          "cannot open " + files.File("missing.db")},
         {Concat({"export", files.File("no-dir/a.db")}, port), "cannot write"},
+        // A folder where a file is wanted.
+        {Concat({"tasks", "set", files.File("")}, port), "is a folder"},
+        {Concat({"import", files.File("")}, port), "is a folder"},
+        {Concat({"export", files.File("")}, port), "is a folder"},
         {{"connect"}, "no port given (see orvante-cli ports)"},
     };
     for (const auto& row : kRows) {
@@ -315,11 +326,12 @@ TEST(CliProgram, CopiesTheLibraryOutAndInResendingLostBlocks) {
         std::string out;  // without "seconds"
     } kRows[] = {
         {{"export", files.File("a.db")},
-         R"({"bytes":4096,"resent":1,"file":")" + files.File("a.db") + "\"}"},
+         R"({"bytes":4096,"resent":1,"stray":0,"file":")" + files.File("a.db") + "\"}"},
         {{"import", files.File("new.db"), "--verify", "--retries", "3"},
-         R"({"bytes":4096,"resent":2,"verified":true,"file":")" + files.File("new.db") + "\"}"},
+         R"({"bytes":4096,"resent":2,"stray":0,"verified":true,"file":")" + files.File("new.db") +
+             "\"}"},
         {{"export", files.File("b.db"), "--retries", "3"},
-         R"({"bytes":4096,"resent":1,"file":")" + files.File("b.db") + "\"}"},
+         R"({"bytes":4096,"resent":1,"stray":0,"file":")" + files.File("b.db") + "\"}"},
     };
     for (const auto& row : kRows) {
         const CliRun run = RunCli(Concat(row.args, {"--json", "--port", sim.Port()}));
@@ -335,36 +347,176 @@ TEST(CliProgram, CopiesTheLibraryOutAndInResendingLostBlocks) {
     EXPECT_EQ(ReadFileBytes(files.File("b.db")), image);
 }
 
-TEST(CliProgram, EndsWith130OnCtrlCAndKeepsTheBlocksExported) {
+TEST(CliProgram, EndsWith130OnCtrlC) {
+    PrivateRuntimeDir runtime;
+    Sim sim(157, {"--learn-delay", "60000", "--verbose"});
+    ASSERT_TRUE(sim.Ready());
+    ChildProcess cli(ORVANTE_CLI_PROGRAM, {"learn", "5", "--timeout", "30", "--port", sim.Port()});
+    for (int i = 0; i < 2; ++i) ASSERT_FALSE(sim.NextReceived().empty());
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.WaitForExit(), 130);
+    EXPECT_EQ(cli.Out().ReadAll(), "");
+    EXPECT_EQ(cli.Err().ReadAll(), "orvante-cli: interrupted\n");
+}
+
+// Every way an export can end, with and without a file of the operator's at its name:
+// the file is then the module's whole library, or exactly as it was (absent if it was
+// absent); the bytes received are in FILE.part; the last line says which.
+TEST(CliProgram, AnExportLeavesItsFileWholeOrAsItWas) {
+    PrivateRuntimeDir runtime;
+    enum class End {
+        kComplete,
+        kNoPort,
+        kBusyPort,
+        kNoHandshake,
+        kFallsSilent,
+        kModuleGone,
+        kCtrlC
+    };
+    const struct {
+        End end;
+        int status;
+        std::string why;  // a part of the first line
+        bool kept;        // blocks came before the end
+    } kRows[] = {
+        {End::kComplete, 0, "", false},
+        {End::kNoPort, 4, "cannot open COM250: no such port", false},
+        {End::kBusyPort, 4, "busy: another program holds it", false},
+        {End::kNoHandshake, 3, "no answer to the connect handshake", false},
+        {End::kFallsSilent, 3, "no answer for the block at offset", true},
+        {End::kModuleGone, 4, "COM158 was lost", true},
+        {End::kCtrlC, 130, "interrupted", true},
+    };
+    const std::vector<std::uint8_t> old = RandomBytes(8192, 3);
+    for (const auto& row : kRows) {
+        for (const bool existed : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(row.end)) +
+                         (existed ? " over a file" : ""));
+            TempDir files;
+            const std::string path = files.File("lib.db");
+            if (existed) WriteFileBytes(path, old);
+            // A slow line for the ends that come half-way.
+            Args simOptions = {"--baud", "9600", "--library-size", "65536", "--verbose"};
+            if (row.end == End::kComplete) simOptions = {"--library-size", "4096", "--verbose"};
+            if (row.end == End::kNoHandshake) simOptions.insert(simOptions.end(), {"--drop", "1"});
+            if (row.end == End::kBusyPort)
+                simOptions.insert(simOptions.end(), {"--learn-delay", "60000"});
+            std::optional<Sim> sim;
+            if (row.end != End::kNoPort) {
+                ASSERT_TRUE(sim.emplace(158, simOptions).Ready());
+            }
+            std::optional<ChildProcess> holder;
+            if (row.end == End::kBusyPort) {
+                holder.emplace(ORVANTE_CLI_PROGRAM, Args{"learn", "5", "--port", "COM158"});
+                for (int i = 0; i < 2; ++i) ASSERT_FALSE(sim->NextReceived().empty());
+            }
+
+            ChildProcess cli(ORVANTE_CLI_PROGRAM,
+                             {"export", path, "--retries", "0", "--baud", "9600", "--port",
+                              row.end == End::kNoPort ? "COM250" : "COM158"});
+            if (row.kept) {
+                for (int i = 0; i < 5; ++i) ASSERT_FALSE(sim->NextReceived().empty());
+            }
+            switch (row.end) {
+                case End::kFallsSilent:
+                    sim->Process().Signal(SIGSTOP);
+                    break;
+                case End::kModuleGone:
+                    sim->Process().Signal(SIGKILL);
+                    break;
+                case End::kCtrlC:
+                    cli.Signal(SIGINT);
+                    break;
+                default:
+                    break;
+            }
+            EXPECT_EQ(cli.WaitForExit(10s), row.status);
+            const std::string err = cli.Err().ReadAll();
+            if (row.end == End::kFallsSilent) sim->Process().Signal(SIGCONT);
+
+            const std::string part = path + ".part";
+            if (row.end == End::kComplete) {
+                EXPECT_EQ(err, "");
+                EXPECT_EQ(ReadFileBytes(path).size(), 4096u);
+                EXPECT_FALSE(fs::exists(part));
+                continue;
+            }
+            EXPECT_EQ(fs::exists(path), existed);
+            EXPECT_EQ(ReadFileBytes(path), existed ? old : std::vector<std::uint8_t>{});
+            const std::size_t kept = row.kept ? fs::file_size(part) : 0;
+            EXPECT_EQ(fs::exists(part), row.kept);
+            if (row.kept) {
+                EXPECT_GT(kept, 0u);
+                EXPECT_LT(kept, 65536u);
+                EXPECT_EQ(kept % 50, 0u);
+            }
+            const std::string told =
+                "orvante-cli: " + path + (existed ? " is unchanged; " : " was not created; ") +
+                (row.kept ? "the " + std::to_string(kept) + " bytes received are in " + part
+                          : std::string("nothing was received")) +
+                "\n";
+            EXPECT_TRUE(err.starts_with("orvante-cli: ")) << err;
+            EXPECT_NE(err.find(row.why), std::string::npos) << err;
+            EXPECT_TRUE(err.ends_with(told)) << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+        }
+    }
+}
+
+// No input makes the program abort, and output it cannot write is not taken for success.
+TEST(CliProgram, EndsInOneLineAndAStatusAtItsEdges) {
     PrivateRuntimeDir runtime;
     TempDir files;
-    const std::string exportFile = files.File("part.db");
+    Sim sim(159, {"--library-size", "120"});
+    ASSERT_TRUE(sim.Ready());
+    const std::string oddName = files.File("bad\xff.db");
     const struct {
-        Args simOptions;
         Args args;
-        int framesBefore;  // received by the module before Ctrl+C
+        std::string redirection;
+        int status;
+        std::string out;  // for JSON, the object
+        std::string error;
     } kRows[] = {
-        {{"--baud", "9600", "--library-size", "65536"},
-         {"export", exportFile, "--baud", "9600"},
-         5},
-        {{"--learn-delay", "60000"}, {"learn", "5", "--timeout", "30"}, 2},
+        // A name that is not UTF-8: as given on a terminal, U+FFFD in JSON.
+        {{"export", oddName}, "", 0, "exported 120 bytes", ""},
+        {{"export", oddName, "--json"},
+         "",
+         0,
+         "\"file\":\"" + files.File("bad\xEF\xBF\xBD.db") + "\"",
+         ""},
+        {{"connect", "--json"},
+         "> /dev/full",
+         1,
+         "",
+         "orvante-cli: cannot write the output: No space left on device\n"},
+        {{"--help"},
+         "> /dev/full",
+         1,
+         "",
+         "orvante-cli: cannot write the output: No space left on device\n"},
     };
     for (const auto& row : kRows) {
-        Sim sim(157, Concat(row.simOptions, {"--verbose"}));
-        ASSERT_TRUE(sim.Ready());
-        ChildProcess cli(ORVANTE_CLI_PROGRAM, Concat(row.args, {"--port", sim.Port()}));
-        for (int i = 0; i < row.framesBefore; ++i)
-            ASSERT_FALSE(sim.NextReceived().empty()) << row.args[0];
-        cli.Signal(SIGINT);
-        EXPECT_EQ(cli.WaitForExit(), 130) << row.args[0];
-        EXPECT_EQ(cli.Out().ReadAll(), "") << row.args[0];
-        EXPECT_EQ(cli.Err().ReadAll(), "orvante-cli: interrupted\n") << row.args[0];
+        const CliRun run = RunCli(Concat(row.args, {"--port", sim.Port()}), row.redirection);
+        EXPECT_EQ(run.status, row.status) << Joined(row.args) << ": " << run.err;
+        EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+        EXPECT_EQ(run.err, row.error) << Joined(row.args);
     }
-    // The blocks that came before Ctrl+C, whole, and far from all of the library.
-    const std::size_t kept = fs::file_size(exportFile);
-    EXPECT_GT(kept, 0u);
-    EXPECT_LT(kept, 65536u);
-    EXPECT_EQ(kept % 50, 0u);
+    EXPECT_EQ(ReadFileBytes(oddName).size(), 120u);
+}
+
+// An exception on a thread of the program's own ends it with one line and status 1,
+// not with an abort.
+TEST(CliProgramDeathTest, AnExceptionOnAnotherThreadEndsWithOneLine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            platform::SetProgramName("orvante-cli");
+            cli::InterruptWatcher watcher([] { throw std::runtime_error("no memory left"); });
+            ::kill(::getpid(), SIGINT);
+            std::this_thread::sleep_for(10s);
+        },
+        testing::ExitedWithCode(1),
+        "^orvante-cli: internal error in the signal watcher thread: no memory left\n$");
 }
 
 }  // namespace
