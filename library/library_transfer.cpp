@@ -297,10 +297,6 @@ LibraryTransfer::Ending LibraryTransfer::ExportBlocks(ExportSink& sink, const st
                 return {TransferOutcome::kStopped, {}, {}};
         }
         progress.bytes = offset + length;
-        {
-            std::lock_guard lock(mutex_);
-            progress.strayBlocks = strayBlocks_;
-        }
         host_.ShowProgress(progress);
         if (length < kLibraryBlockSize) return {TransferOutcome::kSucceeded, {}, {}};
     }
