@@ -7,7 +7,8 @@
 #                   (an import: read back and verified)
 #   failed cleanly  a failure status, and the operator's file exactly as it was
 #   corrupted       anything else: a file changed by a failure, a success with wrong bytes
-#   hung            not ended after LIMIT seconds (then killed)
+#   hung            nothing sent or received for IDLE seconds (then killed): every
+#                   wait of the program's is bounded far below that
 # Not part of the test run: it takes minutes. Build first (scripts/test).
 #   bench/soak_transfers.sh [ROUNDS [SEED]]     ORVANTE_BIN: the programs (build/bin)
 set -uo pipefail
@@ -16,7 +17,7 @@ rounds=${1:-200}
 seed=${2:-$RANDOM}
 RANDOM=$seed
 bin=${ORVANTE_BIN:-$(cd "$(dirname "$0")/.." && pwd)/build/bin}
-limit=120
+idle=30
 port_number=97
 port=COM$port_number
 
@@ -72,21 +73,32 @@ random_event() {
     esac
 }
 
-# Runs orvante-cli with the arguments given, the event half-way; sets $status.
+# Runs orvante-cli with the arguments given, the event half-way; sets $status (hung:
+# killed after $idle seconds without a frame in its --verbose log).
 run_cli() {
     local event=$1
     shift
-    timeout -s KILL "$limit" "$bin/orvante-cli" --port "$port" "$@" \
-        > "$work/cli.out" 2> "$work/cli.err" &
+    "$bin/orvante-cli" --verbose --port "$port" "$@" > "$work/cli.out" 2> "$work/cli.err" &
     local cli_pid=$!
     if [ "$event" != none ]; then
         sleep "0.$((RANDOM % 10))"
         case $event in
             kill) kill -KILL "$sim_pid" 2>/dev/null ;;
             stop) kill -STOP "$sim_pid" 2>/dev/null ;;
-            interrupt) pkill -INT -P "$cli_pid" -x orvante-cli 2>/dev/null ;;
+            interrupt) kill -INT "$cli_pid" 2>/dev/null ;;
         esac
     fi
+    local logged=-1 quiet=0 now
+    hung=false
+    while kill -0 "$cli_pid" 2>/dev/null; do
+        sleep 1
+        now=$(stat -c %s "$work/cli.err")
+        if [ "$now" -ne "$logged" ]; then logged=$now quiet=0; else quiet=$((quiet + 1)); fi
+        if [ "$quiet" -ge "$idle" ]; then
+            hung=true
+            kill -KILL "$cli_pid" 2>/dev/null
+        fi
+    done
     { wait "$cli_pid"; } 2>/dev/null
     status=$?
 }
@@ -100,8 +112,7 @@ for round in $(seq "$rounds"); do
     size=$((1 + RANDOM % 8192))
     faults=$(random_faults)
     event=$(random_event)
-    # A reply late by D ms on every block: at most 40 s of them, so that a slow module is
-    # not taken for a hung program.
+    # A reply late by D ms on every block: at most 40 s of them a round.
     if [[ $faults =~ --delay\ ([0-9]+) ]] && ((BASH_REMATCH[1] > 0)); then
         size=$((size < 40000 * 50 / BASH_REMATCH[1] ? size : 40000 * 50 / BASH_REMATCH[1]))
     fi
@@ -118,7 +129,7 @@ for round in $(seq "$rounds"); do
         # shellcheck disable=SC2086
         start_sim --library-size "$size" $faults
         run_cli "$event" export "$work/out.db" --retries 2
-        if [ "$status" -eq 137 ] || [ "$status" -eq 124 ]; then
+        if $hung; then
             outcome=hung
         elif [ "$status" -eq 0 ]; then
             cmp -s "$work/out.db" "$work/reference.db" && outcome=clean || outcome=corrupted
@@ -132,7 +143,7 @@ for round in $(seq "$rounds"); do
         # shellcheck disable=SC2086
         start_sim --library-size "$size" $faults
         run_cli "$event" import "$work/image.db" --verify --retries 2
-        if [ "$status" -eq 137 ] || [ "$status" -eq 124 ]; then
+        if $hung; then
             outcome=hung
         elif ! cmp -s "$work/image.db" "$work/image.copy"; then
             outcome=corrupted
@@ -147,7 +158,7 @@ for round in $(seq "$rounds"); do
     count "$outcome"
     if [ "$outcome" = corrupted ] || [ "$outcome" = hung ]; then
         echo "round $round: $command $outcome (status $status; faults: ${faults:-none};" \
-            "event: $event; $size bytes): $(tr '\n' ' ' < "$work/cli.err")" >&2
+            "event: $event; $size bytes): $(grep -v '^[0-9][0-9]:' "$work/cli.err" | tr '\n' ' ')" >&2
     fi
 done
 

@@ -688,6 +688,28 @@ TEST_F(QtWindowTest, WorkerDeliveriesRunOnTheWindowThreadThroughTheEventLoop) {
     EXPECT_EQ(textSeenByWorker, "运行状态：就绪");
 }
 
+// A delivery that opens a box (the channel's, as a line is lost) holds the window thread
+// in the box's own loop: what other threads deliver meanwhile still runs there.
+TEST_F(QtWindowTest, DeliveriesGoOnWhileABoxOpenedByOneIsOpen) {
+    std::atomic<bool> laterRan{false};
+    bool ranWhileOpen = false;
+    WhenShown<QMessageBox> close(
+        [](QMessageBox* box) { return box->text() == "串口已断开"; },
+        [&](QMessageBox* box) {
+            std::thread([&] { window.Thread().Post([&] { laterRan = true; }); }).join();
+            ranWhileOpen = QTest::qWaitFor([&] { return laterRan.load(); }, kWaitMs);
+            box->button(QMessageBox::Ok)->click();
+        });
+    std::thread([&] {
+        window.Thread().Post([&] {
+            window.MessageBoxNoOwner("串口已断开", "Application Error", BoxButtons::kOk,
+                                     BoxIcon::kStop);
+        });
+    }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return laterRan.load(); }, kWaitMs));
+    EXPECT_TRUE(ranWhileOpen);
+}
+
 // ---- Odd requests ---------------------------------------------------------------
 
 TEST_F(QtWindowTest, UnknownIdsAndWrongKindsAreHarmless) {

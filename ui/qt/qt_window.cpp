@@ -137,9 +137,13 @@ bool QtWindow::event(QEvent* event) {
 }
 
 // Deliveries that come in a burst (a flood of frames on the line) are run a batch every
-// few milliseconds rather than one wake-up each: the first of a burst runs at once.
+// few milliseconds rather than one wake-up each: the first of a burst runs at once. The
+// come-back is armed before the batch runs: a task that opens a box (the channel's, when
+// a line is lost) runs the box's own event loop, where the timer then goes on running
+// what other threads deliver meanwhile, such as the end of a transfer.
 void QtWindow::RunDeliveries() {
-    if (queue_.RunPendingAndComeBack() > 0) comeBack_.start();
+    comeBack_.start();
+    if (queue_.RunPendingAndComeBack() == 0) comeBack_.stop();
 }
 
 QtWindow::~QtWindow() {

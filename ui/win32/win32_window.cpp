@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 
 #include "serial/wide_text.h"
 #include "ui/main_template.h"
@@ -345,12 +346,17 @@ void Win32Window::Command(int id, unsigned code) {
 // What a batch appends to an edit goes in once at its end: each append costs the edit
 // a fixed time (about 15 ms under Wine on a display), and a batch of log entries would
 // otherwise keep the window seconds behind the line.
+//
+// The come-back timer is set before the batch runs: a task that opens a box (the
+// channel's, when a line is lost) runs the box's own message loop, which then goes on
+// running what other threads deliver meanwhile, such as the end of a transfer.
 void Win32Window::RunDeliveries() {
-    collectingAppends_ = true;
+    ::SetTimer(dialog_, kComeBackTimer, kComeBackMs, nullptr);
+    const bool outerBatch = std::exchange(collectingAppends_, true);
     const std::size_t ran = queue_.RunPendingAndComeBack();
-    collectingAppends_ = false;
     PutInCollectedAppends();
-    if (ran > 0) ::SetTimer(dialog_, kComeBackTimer, kComeBackMs, nullptr);
+    collectingAppends_ = outerBatch;
+    if (ran == 0) ::KillTimer(dialog_, kComeBackTimer);
 }
 
 void Win32Window::PutInCollectedAppends() {
