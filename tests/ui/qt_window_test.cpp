@@ -691,13 +691,14 @@ TEST_F(QtWindowTest, WorkerDeliveriesRunOnTheWindowThreadThroughTheEventLoop) {
 // A delivery that opens a box (the channel's, as a line is lost) holds the window thread
 // in the box's own loop: what other threads deliver meanwhile still runs there.
 TEST_F(QtWindowTest, DeliveriesGoOnWhileABoxOpenedByOneIsOpen) {
-    std::atomic<bool> laterRan{false};
+    // Shared with the posted task, which a failing run leaves to the window's end.
+    const auto laterRan = std::make_shared<std::atomic<bool>>(false);
     bool ranWhileOpen = false;
     WhenShown<QMessageBox> close(
         [](QMessageBox* box) { return box->text() == "串口已断开"; },
         [&](QMessageBox* box) {
-            std::thread([&] { window.Thread().Post([&] { laterRan = true; }); }).join();
-            ranWhileOpen = QTest::qWaitFor([&] { return laterRan.load(); }, kWaitMs);
+            std::thread([&] { window.Thread().Post([laterRan] { *laterRan = true; }); }).join();
+            ranWhileOpen = QTest::qWaitFor([&] { return laterRan->load(); }, kWaitMs);
             box->button(QMessageBox::Ok)->click();
         });
     std::thread([&] {
@@ -706,7 +707,7 @@ TEST_F(QtWindowTest, DeliveriesGoOnWhileABoxOpenedByOneIsOpen) {
                                      BoxIcon::kStop);
         });
     }).join();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return laterRan.load(); }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return laterRan->load(); }, kWaitMs));
     EXPECT_TRUE(ranWhileOpen);
 }
 
