@@ -1,8 +1,8 @@
 #!/bin/bash
 # orvante-cli.exe under Wine against the virtual module on Linux (COM8): every kind of
 # command, a library round trip through a file with a Chinese name, and the exit
-# statuses of a module that does not answer, of a port that does not exist and of
-# Ctrl+C.
+# statuses of a module that does not answer, of a port that does not exist, of an
+# export that cannot finish (its file left as it was) and of Ctrl+C.
 #   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR VIRTUAL_MODULE_SH SIM
 set -uo pipefail
 wine_run=$1 build=$2 cli=$3 work=$4 module=$5 sim=$6
@@ -48,18 +48,42 @@ TASKS
 run 0 "task 1: on, slot 3, every 10 min" --port "$port" tasks set "定时任务.json"
 run 0 "brand 5: sent" --port "$port" ac 5 --power on --temp 26
 
-# A library in, the same library out: both directions of the transfer, file names in
-# UTF-8 on the command line and UTF-16 at the system.
+# A library in, the same library out over an older file: both directions of the
+# transfer, file names in UTF-8 on the command line and UTF-16 at the system, and the
+# part file put in the older one's place.
 head -c 8192 /dev/urandom >"码库.db"
+head -c 300 /dev/urandom >"码库-导出.db"
 run 0 "imported 8192 bytes" --port "$port" --baud 115200 import "码库.db"
 run 0 "exported 8192 bytes" --port "$port" --baud 115200 export "码库-导出.db"
-if ! cmp -s "码库.db" "码库-导出.db"; then
-    echo "FAILED: the exported library differs from the imported one"
+if ! cmp -s "码库.db" "码库-导出.db" || [ -e "码库-导出.db.part" ]; then
+    echo "FAILED: the exported library differs from the imported one, or its part stayed"
     failures=$((failures + 1))
 fi
-
 run 3 "no answer" --port "$port" --target 9999 ping
 run 4 "cannot open COM42" --port COM42 connect
+
+# An export that cannot finish leaves the file as it was: no port, then a module that
+# goes away half-way.
+run 4 "码库-导出.db is unchanged; nothing was received" --port COM42 export "码库-导出.db"
+"$module" start 8 "$sim" --baud 9600 --library-size 65536
+"$wine_run" "$build" "$cli" --port "$port" --baud 9600 --verbose export "码库-导出.db" \
+    >lost.out 2>&1 &
+cli_pid=$!
+for _ in $(seq 200); do
+    [ "$(grep -c "发送" lost.out)" -ge 5 ] && break
+    sleep 0.05
+done
+touch "$XDG_RUNTIME_DIR/orvante/ports/hangup-COM8"
+wait "$cli_pid"
+status=$?
+if [ "$status" -ne 4 ] || ! grep -Eq "is unchanged; the [0-9]+ bytes received are in" lost.out ||
+    ! cmp -s "码库.db" "码库-导出.db" || [ ! -s "码库-导出.db.part" ]; then
+    echo "FAILED: a module lost during an export: status $status (expected 4)"
+    grep -v "发送\|接收" lost.out | sed 's/^/    /'
+    failures=$((failures + 1))
+else
+    echo "ok: a module lost during an export -> 4, the file unchanged"
+fi
 
 # Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C event) while a learn waits
 # for a module that takes 20 s: status 130.
