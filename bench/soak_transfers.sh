@@ -83,7 +83,11 @@ run_cli() {
     if [ "$event" != none ]; then
         sleep "0.$((RANDOM % 10))"
         case $event in
-            kill) kill -KILL "$sim_pid" 2>/dev/null ;;
+            kill)
+                kill -KILL "$sim_pid" 2>/dev/null
+                { wait "$sim_pid"; } 2>/dev/null
+                sim_pid=
+                ;;
             stop) kill -STOP "$sim_pid" 2>/dev/null ;;
             interrupt) kill -INT "$cli_pid" 2>/dev/null ;;
         esac
@@ -106,7 +110,7 @@ run_cli() {
 declare -A tally
 count() { tally[$1]=$((${tally[$1]:-0} + 1)); }
 
-echo "soak: $rounds rounds, seed $seed"
+echo "soak: $rounds rounds, seed $seed (a dot a round)"
 start=$(date +%s)
 for round in $(seq "$rounds"); do
     size=$((1 + RANDOM % 8192))
@@ -154,6 +158,7 @@ for round in $(seq "$rounds"); do
         fi
     fi
     stop_sim
+    printf . >&2
     count "$command $outcome"
     count "$outcome"
     if [ "$outcome" = corrupted ] || [ "$outcome" = hung ]; then
@@ -162,6 +167,7 @@ for round in $(seq "$rounds"); do
     fi
 done
 
+echo >&2
 echo "soak: $rounds rounds in $(($(date +%s) - start)) s, seed $seed"
 for outcome in clean "failed cleanly" corrupted hung; do
     printf '  %-15s %4d  (export %d, import %d)\n' "$outcome" "${tally[$outcome]:-0}" \
