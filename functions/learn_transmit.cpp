@@ -1,6 +1,6 @@
 #include "functions/learn_transmit.h"
 
-#include "functions/payload_fields.h"
+#include "protocol/little_endian.h"
 
 namespace orvante::functions {
 
@@ -13,13 +13,13 @@ constexpr std::size_t kTransmitStatusOffset = 2;
 
 SlotRequest EncodeSlotRequest(std::uint16_t slot) {
     SlotRequest payload{};
-    PutLittleEndian16(payload, 0, slot);
+    protocol::Write16(payload, 0, slot);
     return payload;
 }
 
 std::optional<LearnResult> DecodeLearnResult(std::span<const std::uint8_t> payload) {
     if (payload.size() < kLearnResultSize) return std::nullopt;
-    return LearnResult{GetLittleEndian16(payload, kLearnCountOffset)};
+    return LearnResult{protocol::Read16(payload, kLearnCountOffset)};
 }
 
 std::optional<TransmitResult> DecodeTransmitResult(std::span<const std::uint8_t> payload) {

@@ -1,6 +1,6 @@
 #include "functions/pulse_capacity.h"
 
-#include "functions/payload_fields.h"
+#include "protocol/little_endian.h"
 
 namespace orvante::functions {
 
@@ -13,13 +13,13 @@ constexpr std::size_t kCapacityOffset = 1;
 
 SetPulseCapacityRequest EncodeSetPulseCapacity(std::uint16_t capacity) {
     SetPulseCapacityRequest payload{};
-    PutLittleEndian16(payload, kCapacityOffset, capacity);
+    protocol::Write16(payload, kCapacityOffset, capacity);
     return payload;
 }
 
 std::optional<std::uint16_t> DecodePulseCapacity(std::span<const std::uint8_t> payload) {
     if (payload.size() < kPulseCapacityReplySize) return std::nullopt;
-    return GetLittleEndian16(payload, kCapacityOffset);
+    return protocol::Read16(payload, kCapacityOffset);
 }
 
 }  // namespace orvante::functions

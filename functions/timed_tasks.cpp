@@ -1,6 +1,6 @@
 #include "functions/timed_tasks.h"
 
-#include "functions/payload_fields.h"
+#include "protocol/little_endian.h"
 
 namespace orvante::functions {
 
@@ -20,10 +20,10 @@ TimedTasksPayload EncodeTimedTasks(const TimedTasks& tasks) {
         const TimedTaskRecord& task = tasks[i];
         const auto record = std::span(payload).subspan(i * kTimedTaskRecordSize);
         record[kEnabledOffset] = task.enabled ? 1 : 0;
-        PutLittleEndian16(record, kSlotOffset, task.slot);
-        PutLittleEndian16(record, kPeriodOffset, task.periodMinutes);
-        PutLittleEndian16(record, kStartDelayOffset, task.startDelayMinutes);
-        PutLittleEndian16(record, kLoopCountOffset, task.loopCount);
+        protocol::Write16(record, kSlotOffset, task.slot);
+        protocol::Write16(record, kPeriodOffset, task.periodMinutes);
+        protocol::Write16(record, kStartDelayOffset, task.startDelayMinutes);
+        protocol::Write16(record, kLoopCountOffset, task.loopCount);
     }
     return payload;
 }
@@ -35,10 +35,10 @@ std::optional<TimedTasks> DecodeTimedTasks(std::span<const std::uint8_t> payload
         const auto record = payload.subspan(i * kTimedTaskRecordSize, kTimedTaskRecordSize);
         tasks[i] = TimedTaskRecord{
             .enabled = (record[kEnabledOffset] & 0x01) != 0,
-            .slot = GetLittleEndian16(record, kSlotOffset),
-            .periodMinutes = GetLittleEndian16(record, kPeriodOffset),
-            .startDelayMinutes = GetLittleEndian16(record, kStartDelayOffset),
-            .loopCount = GetLittleEndian16(record, kLoopCountOffset),
+            .slot = protocol::Read16(record, kSlotOffset),
+            .periodMinutes = protocol::Read16(record, kPeriodOffset),
+            .startDelayMinutes = protocol::Read16(record, kStartDelayOffset),
+            .loopCount = protocol::Read16(record, kLoopCountOffset),
         };
     }
     return tasks;

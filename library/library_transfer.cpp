@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/thread_failure.h"
+#include "protocol/little_endian.h"
 #include "protocol/module_frame.h"
 
 namespace orvante::library {
@@ -57,11 +58,6 @@ std::string ResentNote(int blocks) {
     return "注意：导入时有 " + std::to_string(blocks) + " 块发送了两次，请导出码库核对！";
 }
 
-void Append16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
 }  // namespace
 
 TransferClock& SteadyTransferClock() {
@@ -71,7 +67,7 @@ TransferClock& SteadyTransferClock() {
 
 std::vector<std::uint8_t> BuildExportRequest(std::uint16_t source, std::uint16_t offset) {
     std::vector<std::uint8_t> payload;
-    Append16(payload, offset);
+    protocol::Append16(payload, offset);
     payload.push_back(static_cast<std::uint8_t>(kLibraryBlockSize));
     return protocol::BuildModuleFrame(source, protocol::kBroadcastAddress,
                                       protocol::kCmdExportBlock, payload);
@@ -81,7 +77,7 @@ std::vector<std::uint8_t> BuildImportBlock(std::uint16_t source, std::uint16_t o
                                            std::span<const std::uint8_t> block) {
     std::vector<std::uint8_t> payload;
     payload.reserve(3 + block.size());
-    Append16(payload, offset);
+    protocol::Append16(payload, offset);
     payload.push_back(static_cast<std::uint8_t>(block.size()));
     payload.insert(payload.end(), block.begin(), block.end());
     return protocol::BuildModuleFrame(source, protocol::kBroadcastAddress,
@@ -157,7 +153,7 @@ void LibraryTransfer::Join() {
 
 std::optional<ExportBlockView> ParseExportReply(std::span<const std::uint8_t> payload) {
     if (payload.size() < kExportReplyHeaderSize) return std::nullopt;
-    const std::size_t offset = payload[0] | (payload[1] << 8);
+    const std::size_t offset = protocol::Read16(payload, 0);
     const std::size_t length = payload[2];
     const std::span<const std::uint8_t> carried = payload.subspan(kExportReplyHeaderSize);
     // A length beyond what came would write bytes that never came from the module: the

@@ -2,14 +2,10 @@
 
 #include <algorithm>
 
+#include "protocol/little_endian.h"
 namespace orvante::protocol {
 
 namespace {
-
-void AppendLittleEndian16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
 
 bool IsAsciiLower(char c) {
     return c >= 'a' && c <= 'z';
@@ -42,9 +38,9 @@ std::vector<std::uint8_t> BuildModuleFrame(std::uint16_t source, std::uint16_t d
     std::vector<std::uint8_t> frame;
     frame.reserve(FrameSizeForPayload(payload.size()));
     frame.push_back(kFrameStart);
-    AppendLittleEndian16(frame, static_cast<std::uint16_t>(LengthForPayload(payload.size())));
-    AppendLittleEndian16(frame, source);
-    AppendLittleEndian16(frame, destination);
+    Append16(frame, static_cast<std::uint16_t>(LengthForPayload(payload.size())));
+    Append16(frame, source);
+    Append16(frame, destination);
     frame.push_back(command);
     frame.insert(frame.end(), payload.begin(), payload.end());
     frame.push_back(FrameChecksum(frame.data(), frame.size()));
@@ -57,7 +53,7 @@ std::size_t FrameView::BodyEnd() const {
 
 std::uint16_t FrameView::ReadLittleEndian16(std::size_t offset, std::size_t limit) const {
     if (offset + 2 > limit) return 0;
-    return static_cast<std::uint16_t>(bytes_[offset] | (bytes_[offset + 1] << 8));
+    return Read16(bytes_, offset);
 }
 
 std::uint16_t FrameView::Length() const {

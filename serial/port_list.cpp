@@ -1,6 +1,8 @@
 #include "serial/port_list.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <climits>
 #include <string>
 
@@ -88,6 +90,27 @@ int TruncateToInt(const DecimalNumber& number) {
 }
 
 }  // namespace
+
+std::optional<int> PortNumberOf(std::string_view digits) {
+    constexpr std::size_t kMaxDigits = 4;
+    if (digits.empty() || digits.size() > kMaxDigits || digits.front() == '0' ||
+        !std::all_of(digits.begin(), digits.end(), IsDigit)) {
+        return std::nullopt;
+    }
+    int number = 0;
+    for (char c : digits) number = number * 10 + (c - '0');
+    if (number > kMaxPortNumber) return std::nullopt;
+    return number;
+}
+
+std::optional<int> ComPortNumber(std::string_view name) {
+    constexpr std::string_view kPrefix = "COM";
+    if (name.size() < kPrefix.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kPrefix.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(name[i])) != kPrefix[i]) return std::nullopt;
+    }
+    return PortNumberOf(name.substr(kPrefix.size()));
+}
 
 std::string PortItemText(int number, const PortEntry& entry) {
     return "COM" + std::to_string(number) + " (" + entry.displayName + ")";

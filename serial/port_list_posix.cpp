@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kMaxLinkedPort = 255;      // highest n of a COM<n> link in the ports directory
 constexpr int kFamilyMembers = 32;       // kernel numbers 0..31 of a family get fixed numbers
 constexpr int kFirstOtherHardware = 97;  // first number of the hardware outside the families
 
@@ -47,14 +46,6 @@ std::optional<int> ParsePlainNumber(std::string_view text, int limit) {
     std::from_chars(text.data(), text.data() + text.size(), value);
     if (value > limit) return std::nullopt;
     return value;
-}
-
-// The n of a ports-directory entry named COM<n>.
-std::optional<int> LinkedPortNumber(std::string_view name) {
-    if (!name.starts_with("COM")) return std::nullopt;
-    const auto n = ParsePlainNumber(name.substr(3), kMaxLinkedPort);
-    if (!n || *n < 1) return std::nullopt;
-    return n;
 }
 
 // What the list shows for a linked device: its path below /dev ("pts/3", "ttyUSB0"),
@@ -112,7 +103,7 @@ std::optional<std::string> LinkLabel(const fs::path& link) {
 void AddLinkedPorts(const std::string& portsDir, DeviceMap* map) {
     if (!IsPrivateDirectory(portsDir)) return;
     ForEachEntry(portsDir, [map](const fs::directory_entry& entry) {
-        const auto number = LinkedPortNumber(entry.path().filename().string());
+        const auto number = ComPortNumber(entry.path().filename().string());
         std::error_code ec;
         if (!number || !entry.is_symlink(ec)) return;
         // canonical() follows every link and fails for a dangling one.

@@ -60,11 +60,10 @@ DeviceMap ScanDeviceMap() {
         if (status != ERROR_SUCCESS || type != REG_SZ) continue;
         const std::string comName =
             Utf8FromWide(std::wstring(data, dataBytes / sizeof(wchar_t)).c_str());
-        if (comName.size() < 4 || comName.compare(0, 3, "COM") != 0) continue;
-        const int number = PortNumberFromName(comName);
-        if (number <= 0) continue;
-        map.emplace(number,
-                    PortEntry{PortPath(number), DeviceNameOf(std::wstring(name, nameLength))});
+        const std::optional<int> number = ComPortNumber(comName);
+        if (!number) continue;
+        map.emplace(*number,
+                    PortEntry{PortPath(*number), DeviceNameOf(std::wstring(name, nameLength))});
     }
     return map;
 }

@@ -1,7 +1,5 @@
 #include "session/session.h"
 
-#include <cctype>
-
 #include "protocol/commands.h"
 #include "protocol/module_frame.h"
 #include "protocol/replies.h"
@@ -13,25 +11,10 @@ namespace {
 constexpr int kSendBufferSize = 512;
 constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 
-// "COM<n>" in any case, n a positive decimal number; nothing for any other text.
-std::optional<int> ComNumber(const std::string& text) {
-    if (text.size() < 4 || text.size() > 8) return std::nullopt;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(text[i])) != "COM"[i]) return std::nullopt;
-    }
-    int number = 0;
-    for (std::size_t i = 3; i < text.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
-        number = number * 10 + (text[i] - '0');
-    }
-    if (number <= 0) return std::nullopt;
-    return number;
-}
-
 }  // namespace
 
 PortName ResolvePortName(const std::string& text, const serial::DeviceMap& ports) {
-    if (const std::optional<int> number = ComNumber(text)) {
+    if (const std::optional<int> number = serial::ComPortNumber(text)) {
         const auto it = ports.find(*number);
         if (it != ports.end()) return {*number, it->second.devicePath};
         return {*number, serial::UnlistedPortPath(*number).value_or(std::string())};

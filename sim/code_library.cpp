@@ -3,21 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "protocol/little_endian.h"
 namespace orvante::sim {
 
 namespace {
 
 bool IsValidCapacity(std::uint16_t capacity) {
     return capacity >= kMinPulseCapacity && capacity <= kMaxPulseCapacity;
-}
-
-void PutLittleEndian16(std::uint8_t* out, std::uint16_t value) {
-    out[0] = static_cast<std::uint8_t>(value & 0xFF);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-std::uint16_t GetLittleEndian16(const std::uint8_t* in) {
-    return static_cast<std::uint16_t>(in[0] | (in[1] << 8));
 }
 
 }  // namespace
@@ -42,27 +34,29 @@ bool CodeLibrary::SetCapacity(std::uint16_t capacity) {
 
 bool CodeLibrary::WriteCode(int slot, std::span<const std::uint16_t> durations) {
     if (!SlotFits(slot) || durations.empty() || durations.size() > capacity_) return false;
-    std::uint8_t* record = image_.data() + static_cast<std::size_t>(slot) * RecordSize();
-    std::fill(record, record + RecordSize(), kErasedByte);
+    const std::span<std::uint8_t> record =
+        std::span(image_).subspan(static_cast<std::size_t>(slot) * RecordSize(), RecordSize());
+    std::fill(record.begin(), record.end(), kErasedByte);
     record[0] = kCodeMarker;
     record[1] = kCarrierKhz;
-    PutLittleEndian16(record + 2, static_cast<std::uint16_t>(durations.size()));
+    protocol::Write16(record, 2, static_cast<std::uint16_t>(durations.size()));
     for (std::size_t i = 0; i < durations.size(); ++i) {
-        PutLittleEndian16(record + kRecordHeaderSize + 2 * i, durations[i]);
+        protocol::Write16(record, kRecordHeaderSize + 2 * i, durations[i]);
     }
     return true;
 }
 
 std::optional<std::vector<std::uint16_t>> CodeLibrary::ReadCode(int slot) const {
     if (!SlotFits(slot)) return std::nullopt;
-    const std::uint8_t* record = image_.data() + static_cast<std::size_t>(slot) * RecordSize();
-    const std::uint16_t count = GetLittleEndian16(record + 2);
+    const std::span<const std::uint8_t> record =
+        std::span(image_).subspan(static_cast<std::size_t>(slot) * RecordSize(), RecordSize());
+    const std::uint16_t count = protocol::Read16(record, 2);
     // An imported image may hold anything: only a marked record with a count that fits
     // the record is a code.
     if (record[0] != kCodeMarker || count == 0 || count > capacity_) return std::nullopt;
     std::vector<std::uint16_t> durations(count);
     for (std::size_t i = 0; i < count; ++i) {
-        durations[i] = GetLittleEndian16(record + kRecordHeaderSize + 2 * i);
+        durations[i] = protocol::Read16(record, kRecordHeaderSize + 2 * i);
     }
     return durations;
 }

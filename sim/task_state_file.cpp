@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "protocol/little_endian.h"
+
 namespace orvante::sim {
 
 namespace {
@@ -65,8 +67,8 @@ bool ParseTaskLine(std::string_view line, std::size_t task, TimedTasks* tasks) {
     for (std::size_t field = 0; field < 4; ++field) {
         const auto value = ParseNumber(words[3 + field], 0xFFFF);
         if (!value) return false;
-        record[1 + 2 * field] = static_cast<std::uint8_t>(*value & 0xFF);
-        record[2 + 2 * field] = static_cast<std::uint8_t>(*value >> 8);
+        protocol::Write16(std::span(record, kTaskRecordSize), 1 + 2 * field,
+                          static_cast<std::uint16_t>(*value));
     }
     return true;
 }
@@ -114,7 +116,8 @@ std::string FormatTaskState(const TimedTasks& tasks) {
         const std::uint8_t* record = tasks.data() + task * kTaskRecordSize;
         text += "task " + std::to_string(task + 1) + ' ' + std::to_string(record[0]);
         for (std::size_t field = 0; field < 4; ++field) {
-            text += ' ' + std::to_string(record[1 + 2 * field] | (record[2 + 2 * field] << 8));
+            text += ' ' + std::to_string(
+                              protocol::Read16(std::span(record, kTaskRecordSize), 1 + 2 * field));
         }
         text += '\n';
     }

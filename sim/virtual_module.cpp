@@ -3,10 +3,13 @@
 #include <algorithm>
 
 #include "protocol/commands.h"
+#include "protocol/little_endian.h"
 
 namespace orvante::sim {
 
 namespace proto = orvante::protocol;
+using proto::Append16;
+using proto::Read16;
 
 namespace {
 
@@ -17,15 +20,6 @@ constexpr std::uint8_t kTransmitEmptySlot = 0;
 constexpr std::uint8_t kTransmitNoSuchSlot = 2;
 
 constexpr std::size_t kMaxGarbageRun = 8;
-
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
-
-void Append16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
 
 // An air-conditioner request the module's library can send: a brand code it holds
 // (high byte first) and a state it knows: power 0..1, mode 0..4, temperature 16..30

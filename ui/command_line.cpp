@@ -5,18 +5,19 @@
 #include <sstream>
 #include <string_view>
 
+#include "serial/port_list.h"
+
 namespace orvante::ui {
 
 namespace {
 
 constexpr int kExitUsage = 2;
 
-// A COM number of the port list, 1 to 99999, in decimal digits.
+// A COM number, as the port list numbers its ports.
 std::string CheckPortNumber(std::string& text) {
-    const bool digits = !text.empty() && text.size() <= 5 &&
-                        text.find_first_not_of("0123456789") == std::string::npos;
-    if (digits && std::stoi(text) > 0) return {};
-    return "expected a port number from 1 to 99999, got '" + text + "'";
+    if (serial::PortNumberOf(text)) return {};
+    return "expected a port number from 1 to " + std::to_string(serial::kMaxPortNumber) +
+           ", got '" + text + "'";
 }
 
 std::string_view Value(const char* text) {

@@ -1,5 +1,3 @@
-#include "serial/port_list_posix.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -9,8 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <utility>
 
+#include "serial/port_list_posix.h"
 #include "tests/support/pty_pair.h"
 
 namespace orvante::serial {
@@ -61,6 +61,30 @@ TEST(PortNumberFromName, ReadsTheNumberAfterTheFirstThreeCharacters) {
 TEST(PortNumberFromName, ReadsBackTheListItem) {
     EXPECT_EQ(PortItemText(33, PortEntry{"/dev/ttyUSB0", "ttyUSB0"}), "COM33 (ttyUSB0)");
     EXPECT_EQ(PortNumberFromName(PortItemText(255, PortEntry{"/x", "pts/3"})), 255);
+}
+
+// The one reading of a typed or listed port name: the command lines, the ports
+// directory and the system's list all go through it.
+TEST(ComPortNumber, TakesComAndPlainDigitsOnly) {
+    const struct {
+        std::string_view name;
+        std::optional<int> number;
+    } kCases[] = {
+        {"COM1", 1},          {"com7", 7},
+        {"Com12", 12},        {"COM4096", 4096},
+        {"COM4097", {}},      {"COM0", {}},
+        {"COM07", {}},        {"COM", {}},
+        {"COM 7", {}},        {"COM+7", {}},
+        {"COM-7", {}},        {"COM7 ", {}},
+        {"COM7 (pts/3)", {}}, {"COM99999999999", {}},
+        {"CON7", {}},         {"/dev/ttyUSB0", {}},
+    };
+    for (const auto& [name, number] : kCases) {
+        EXPECT_EQ(ComPortNumber(name), number) << name;
+        if (name.size() > 3 && number) {
+            EXPECT_EQ(PortNumberOf(name.substr(3)), number) << name;
+        }
+    }
 }
 
 TEST(BaudRateTable, MapsTheComboIndexToItsRate) {
@@ -144,7 +168,7 @@ TEST_F(ScanDeviceMapTest, CombinesLinkedPortsAndHardware) {
     Link("COM97", pty_.SlavePath());  // the first number of the other hardware
     Link("COM8", temp_.Path() / "gone");
     Link("COM0", pty_.SlavePath());
-    Link("COM256", pty_.SlavePath());
+    Link("COM4097", pty_.SlavePath());
     Link("COM07", pty_.SlavePath());
     Link("ttyVirtual", pty_.SlavePath());
     std::ofstream(portsDir_ / "COM9") << "not a link";
