@@ -165,7 +165,7 @@ void BM_CommandLine(benchmark::State& state) {
         const double cpuBefore = ProcessCpuSeconds();
         const auto start = Clock::now();
         if (!session.StartTransfer(job)) return state.SkipWithError("the transfer did not start");
-        const library::TransferProgress result = session.WaitTransfer(nullptr);
+        const library::TransferProgress result = session.WaitTransfer();
         const auto wall = Clock::now() - start;
         if (result.outcome != library::TransferOutcome::kSucceeded) {
             return state.SkipWithError("the transfer did not complete");

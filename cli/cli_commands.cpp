@@ -500,7 +500,7 @@ int CommandRunner::Transfer(const library::TransferJob& job, const std::string& 
         if (session_.Cancelled()) return Fail(kExitInterrupted, "interrupted");
         return Fail(kExitFailure, "cannot start the transfer");
     }
-    *result = session_.WaitTransfer(nullptr);
+    *result = session_.WaitTransfer();
     *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress_.Clear();
     switch (result->outcome) {

@@ -8,7 +8,6 @@ namespace orvante::session {
 
 namespace {
 
-constexpr int kSendBufferSize = 512;
 constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 
 }  // namespace
@@ -28,47 +27,45 @@ PortName ResolvePortName(const std::string& text, const serial::DeviceMap& ports
 
 Session::Session(SessionHooks hooks, library::TransferClock& clock)
     : hooks_(std::move(hooks)),
-      channel_([this](int) { return devicePath_; }, this),
-      transfer_(*this, clock) {}
+      clock_(clock),
+      link_(
+          *this, [this](int) { return devicePath_; }, clock) {}
 
-Session::~Session() {
-    // The worker queues frames on the channel, and the monitor hands replies to the
-    // transfer: both end while everything they use still exists.
-    transfer_.Stop();
-    transfer_.Join();
-    channel_.Close();
-}
+Session::~Session() = default;
 
 serial::PortOpenResult Session::Open(const PortName& port, const LineConfig& line) {
     devicePath_.reset();
     if (!port.devicePath.empty()) devicePath_ = port.devicePath;
-    const serial::PortOpenResult result =
-        channel_.Open(this, port.number, line.baud, line.parity, line.dataBits, line.stopBits,
-                      kEventMask, kSendBufferSize);
-    // No monitor runs now: the receiver starts afresh for the new line.
-    receiver_.Reset();
+    const serial::PortOpenResult result = link_.Open(port.number, line, kEventMask);
     {
         std::lock_guard lock(mutex_);
-        lost_.reset();
+        lost_ = false;
     }
-    if (result.PortIsOpen()) channel_.StartMonitor();
+    if (result.PortIsOpen()) link_.StartMonitor();
     return result;
+}
+
+std::uint16_t Session::Target() const {
+    std::lock_guard lock(mutex_);
+    return target_;
+}
+
+void Session::SetTarget(std::uint16_t target) {
+    std::lock_guard lock(mutex_);
+    target_ = target;
 }
 
 // ---- requests ----------------------------------------------------------------------
 
 WaitEnd Session::Connect(std::chrono::milliseconds timeout) {
-    Await(protocol::kCmdConnectReply);
-    SendLogged(protocol::kHandshakeFrame);
-    std::unique_lock lock(mutex_);
-    const WaitEnd end = WaitUntil(
-        lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
-    awaited_.reset();
+    const WaitEnd end =
+        SendAndAwait(protocol::kHandshakeFrame, protocol::kCmdConnectReply, timeout);
     if (end != WaitEnd::kAnswered) return end;
+    std::lock_guard lock(mutex_);
     const std::optional<protocol::HandshakeAnswer> answer =
         protocol::ReadHandshakeAnswer(protocol::FrameView(reply_));
     if (!answer) return WaitEnd::kTimedOut;  // not reached: the route was checked on arrival
-    localAddress_ = answer->moduleAddress;
+    link_.SetLocalAddress(answer->moduleAddress);
     target_ = answer->moduleAddress;
     return end;
 }
@@ -77,43 +74,48 @@ WaitEnd Session::Request(std::uint8_t command, std::span<const std::uint8_t> pay
                          std::chrono::milliseconds timeout, std::vector<std::uint8_t>* reply,
                          std::optional<std::uint16_t> destination) {
     const std::vector<std::uint8_t> frame = protocol::BuildModuleFrame(
-        localAddress_.load(), destination.value_or(target_.load()), command, payload);
+        link_.LocalAddress(), destination.value_or(Target()), command, payload);
     const std::optional<std::uint8_t> replyCommand = protocol::ReplyCommandFor(command);
     if (frame.empty() || !replyCommand) return WaitEnd::kTimedOut;
-    Await(*replyCommand);
-    SendLogged(frame);
-    std::unique_lock lock(mutex_);
-    const WaitEnd end = WaitUntil(
-        lock, [this] { return answered_; }, std::chrono::steady_clock::now() + timeout);
-    awaited_.reset();
-    if (end == WaitEnd::kAnswered && reply != nullptr) *reply = reply_;
+    const WaitEnd end = SendAndAwait(frame, *replyCommand, timeout);
+    if (end == WaitEnd::kAnswered && reply != nullptr) {
+        std::lock_guard lock(mutex_);
+        *reply = reply_;
+    }
     return end;
 }
 
-// Armed before the request goes out: its reply may arrive before the send returns.
-void Session::Await(std::uint8_t reply) {
-    std::lock_guard lock(mutex_);
-    awaited_ = reply;
-    answered_ = false;
-    reply_.clear();
-}
-
-void Session::SendLogged(std::span<const std::uint8_t> frame) {
-    Log(protocol::kSentLogText, frame);
-    channel_.QueueSend(frame.data(), frame.size());
-}
-
-WaitEnd Session::WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done,
-                           std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
+WaitEnd Session::SendAndAwait(std::span<const std::uint8_t> frame, std::uint8_t reply,
+                              std::chrono::milliseconds timeout) {
+    // Armed before the request goes out: its reply may arrive before the send returns.
+    {
+        std::lock_guard lock(mutex_);
+        // Nothing goes out on a line that is lost, or for a command that was cancelled.
         if (cancelled_) return WaitEnd::kCancelled;
-        if (done()) return WaitEnd::kAnswered;
         if (lost_) return WaitEnd::kLost;
-        if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) {
-            if (cancelled_) return WaitEnd::kCancelled;
-            return done() ? WaitEnd::kAnswered : lost_ ? WaitEnd::kLost : WaitEnd::kTimedOut;
-        }
+        awaited_ = reply;
+        answered_ = false;
+        reply_.clear();
     }
+    link_.Send(frame);
+    std::unique_lock lock(mutex_);
+    const auto deadline = clock_.Now() + timeout;
+    WaitEnd end = WaitEnd::kTimedOut;
+    for (;;) {
+        if (cancelled_) {
+            end = WaitEnd::kCancelled;
+        } else if (answered_) {
+            end = WaitEnd::kAnswered;
+        } else if (lost_) {
+            end = WaitEnd::kLost;
+        } else if (clock_.Now() < deadline) {
+            clock_.WaitUntil(wake_, lock, deadline);
+            continue;
+        }
+        break;
+    }
+    awaited_.reset();
+    return end;
 }
 
 // ---- library transfer --------------------------------------------------------------
@@ -123,30 +125,28 @@ bool Session::StartTransfer(const library::TransferJob& job) {
         std::lock_guard lock(mutex_);
         if (cancelled_ || lost_) return false;
         transferEnded_ = false;
-        transferBox_.clear();
         transferResult_ = {};
     }
-    return transfer_.Start(job);
+    return link_.StartTransfer(job);
 }
 
-library::TransferProgress Session::WaitTransfer(std::string* box) {
+library::TransferProgress Session::WaitTransfer() {
     std::unique_lock lock(mutex_);
-    // The transfer bounds its own waits; a cancel or a lost line stops it, after which
-    // it ends at its next step.
+    // The transfer bounds its own waits; a cancel stops it (a lost line has already),
+    // after which it ends at its next step.
     for (bool stopAsked = false; !transferEnded_;) {
-        if (!stopAsked && (cancelled_ || lost_)) {
+        if (!stopAsked && cancelled_) {
             lock.unlock();
-            transfer_.Stop();
+            link_.StopTransfer();
             lock.lock();
             stopAsked = true;
             continue;
         }
         wake_.wait(lock);
     }
-    if (box != nullptr) *box = transferBox_;
     const library::TransferProgress result = transferResult_;
     lock.unlock();
-    transfer_.Join();
+    link_.JoinTransfer();
     return result;
 }
 
@@ -163,33 +163,20 @@ bool Session::Cancelled() const {
     return cancelled_;
 }
 
-std::optional<serial::SysError> Session::LostError() const {
-    std::lock_guard lock(mutex_);
-    return lost_;
+// ---- LinkFrontEnd ----------------------------------------------------------------------
+
+void Session::Log(const std::string& text, std::span<const std::uint8_t> bytes) {
+    if (!hooks_.log) return;
+    std::string entry = protocol::FormatLogEntry(hooks_.clock(), text, bytes.data(),
+                                                 static_cast<int>(bytes.size()));
+    // The window's entries begin with their line break; here each is a line of its own.
+    if (entry.starts_with("\r\n")) entry.erase(0, 2);
+    hooks_.log(entry);
 }
 
-// ---- monitor thread ----------------------------------------------------------------
-
-void Session::SendSerialMessages(std::vector<serial::SerialMessage> messages,
-                                 std::function<bool()> current,
-                                 const std::function<bool()>& /*abandon*/) {
-    // A stopped monitor's bytes belong to a line given up.
-    if (!current()) return;
-    for (const serial::SerialMessage& message : messages) {
-        if (message.message != serial::WM_SERIAL_RXCHAR) continue;
-        if (receiver_.Feed(static_cast<std::uint8_t>(message.wParam)) ==
-            protocol::FrameReceiver::Result::kFrame) {
-            OnFrame(receiver_.Frame());
-        }
-    }
-}
-
-void Session::OnFrame(std::span<const std::uint8_t> frame) {
-    Log(protocol::kReceivedLogText, frame);
-    const protocol::FrameView view(frame);
-    // The transfer takes its replies itself, and only while it runs.
-    if (transfer_.TakeReply(view)) return;
-    const protocol::ReplyRoute* route = protocol::RouteOfReply(view);
+void Session::OnFrame(std::span<const std::uint8_t> frame, std::function<bool()> /*current*/) {
+    link_.LogReceived(frame);
+    const protocol::ReplyRoute* route = protocol::RouteOfReply(protocol::FrameView(frame));
     if (route == nullptr) return;
     {
         std::lock_guard lock(mutex_);
@@ -200,15 +187,11 @@ void Session::OnFrame(std::span<const std::uint8_t> frame) {
     wake_.notify_all();
 }
 
-void Session::NotifyDeviceLost(int /*port*/, const serial::SysError& error,
-                               std::function<bool()> current) {
-    if (!current()) return;
+void Session::OnLineLost(std::function<bool()> /*current*/) {
     {
         std::lock_guard lock(mutex_);
-        lost_ = error;
+        lost_ = true;
     }
-    // Nothing a transfer sends can arrive now: it ends here, at once.
-    transfer_.Stop();
     wake_.notify_all();
 }
 
@@ -233,27 +216,10 @@ void Session::ShowMessageBox(const std::string& text) {
     Log(text, {});
 }
 
-// ---- library::TransferHost -------------------------------------------------------------
+// The command line tells the transfer's outcome in its own words.
+void Session::ShowTransferBox(const std::string& /*text*/, const std::string& /*caption*/) {}
 
-void Session::SendFrame(std::span<const std::uint8_t> frame) {
-    channel_.QueueSend(frame.data(), frame.size());
-}
-
-void Session::Log(const std::string& text, std::span<const std::uint8_t> bytes) {
-    if (!hooks_.log) return;
-    std::string entry = protocol::FormatLogEntry(hooks_.clock(), text, bytes.data(),
-                                                 static_cast<int>(bytes.size()));
-    // The window's entries begin with their line break; here each is a line of its own.
-    if (entry.starts_with("\r\n")) entry.erase(0, 2);
-    hooks_.log(entry);
-}
-
-void Session::ShowBox(const std::string& text, const std::string& /*caption*/) {
-    std::lock_guard lock(mutex_);
-    transferBox_ = text;
-}
-
-void Session::ShowProgress(const library::TransferProgress& progress) {
+void Session::ShowTransferProgress(const library::TransferProgress& progress) {
     if (hooks_.progress) hooks_.progress(progress);
 }
 

@@ -1,9 +1,8 @@
 #include "ui/console_dlg.h"
 
-#include <cerrno>
-
 #include "protocol/commands.h"
 #include "protocol/replies.h"
+#include "ui/channel_boxes.h"
 #include "ui/pending_op.h"
 #include "ui/port_combo.h"
 
@@ -14,7 +13,6 @@ namespace {
 using protocol::FrameView;
 
 constexpr int kReplyTimeoutMs = static_cast<int>(protocol::kReplyTimeout.count());
-constexpr int kSendBufferSize = 512;
 constexpr std::uint32_t kEventMask = serial::EV_RXCHAR | serial::EV_RXFLAG;
 
 constexpr const char* kAboutMenuText = "关于 ORVANTE(&A)...";
@@ -27,39 +25,13 @@ constexpr char kParityLetters[] = {'N', 'O', 'E'};
 constexpr int kDataBitsValues[] = {8, 7, 6};
 constexpr int kStopBitsValues[] = {1, 2};
 
-// The log line for a device that went away while its port was monitored.
-std::string DeviceLostText(int port, const serial::SysError& error) {
-    std::string reason;
-    switch (error.code) {
-        case EIO:
-            reason = "设备已拔出或线路已挂断";
-            break;
-        case ENXIO:
-        case ENODEV:
-            reason = "设备已不存在";
-            break;
-        default:
-            reason = "系统错误 " + error.text;
-            break;
-    }
-    return "串口COM" + std::to_string(port) + "已断开：" + reason;
-}
-
 }  // namespace
 
 CConsoleDlg::CConsoleDlg(Window& window, ConsoleEnvironment environment)
     : m_window(window),
       m_environment(std::move(environment)),
       m_log(window, IDC_LOG, m_environment.clock),
-      m_owner(window,
-              WindowSerialOwner::Frames{
-                  [this](std::span<const std::uint8_t> frame) { DispatchResponse(frame); },
-                  [this](std::span<const std::uint8_t> frame) { TakeTransferReply(frame); }},
-              WindowSerialOwner::Losses{
-                  [this](int port, const serial::SysError& error) { OnLineLost(port, error); },
-                  [this](int, const serial::SysError&) { OnDeviceLost(); }}),
-      m_serial(m_environment.resolvePort, &m_owner),
-      m_transfer(*this, *m_environment.transferClock) {
+      m_link(*this, m_environment.resolvePort, *m_environment.transferClock) {
     m_window.SetEvents(this);
 }
 
@@ -67,7 +39,7 @@ CConsoleDlg::~CConsoleDlg() {
     // A transfer's worker queues frames on the channel and hands work to this dialog,
     // and the monitor delivers to it: both end while every member still exists.
     EndLibraryTransfer();
-    m_serial.Close();
+    m_link.Close();
     m_window.SetEvents(nullptr);
 }
 
@@ -80,7 +52,6 @@ bool CConsoleDlg::OnInitDialog() {
     m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_SAVE, "保存日志…");
     m_window.AppendEditMenuItem(IDC_LOG, IDM_LOG_CLEAR, "清空日志");
     UpdateData(false);
-    m_owner.ResetReceiver();
 
     EnumeratePorts(m_window, IDC_PORT, m_environment.scanPorts());
     if (m_environment.preselectedPort) {
@@ -229,22 +200,12 @@ void CConsoleDlg::SendCommand(std::uint8_t command, const std::uint8_t* payload,
         return;
     }
     const std::vector<std::uint8_t> frame = protocol::BuildModuleFrame(
-        m_localAddress, target, command, std::span<const std::uint8_t>(payload, length));
+        m_link.LocalAddress(), target, command, std::span<const std::uint8_t>(payload, length));
     if (frame.empty()) return;  // a payload longer than any request has
-    m_serial.QueueSend(frame.data(), frame.size());
-    LogEvent("发送:", frame.data(), static_cast<int>(frame.size()));
+    m_link.Send(frame);
 }
 
 // ---- received frames -----------------------------------------------------------
-
-// Monitor thread, as the loss is seen and before the channel's box: the log says so at
-// once, and a running transfer ends now. Nothing it sends can arrive any more, and it
-// must not wait for the box, which may stay open a while, to time out behind it. Its
-// end goes to the log and field 1013; the channel's box tells the operator.
-void CConsoleDlg::OnLineLost(int port, const serial::SysError& error) {
-    LogEvent(DeviceLostText(port, error));
-    if (m_transfer.Abort({})) LogEvent("码库传输中止：串口已断开");
-}
 
 // The channel has closed the port; the window follows: no request can be answered
 // now, so the reply timer goes too (no "连接失败!" box after the loss).
@@ -273,7 +234,6 @@ bool EndsSupervision(std::uint8_t reply) {
 }  // namespace
 
 void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
-    LogEvent("接收:", frame.data(), static_cast<int>(frame.size()));
     const FrameView view(frame);
     // A frame too short to hold a command byte, or the fields its handler reads, is
     // logged and otherwise ignored.
@@ -307,7 +267,7 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
             break;
         case protocol::kCmdExportBlockReply:
         case protocol::kCmdImportBlockReply:
-            break;  // the transfer took it where it arrived (TakeTransferReply)
+            break;  // the link gave it to the transfer where it arrived
         default:
             break;
     }
@@ -317,16 +277,49 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
     }
 }
 
+// ---- session::LinkFrontEnd -------------------------------------------------------
+
+void CConsoleDlg::Log(const std::string& text, std::span<const std::uint8_t> bytes) {
+    LogEvent(text, bytes.data(), static_cast<int>(bytes.size()));
+}
+
+// Each frame crosses to the window thread in order, and the monitor does not wait for
+// it; there the frame is logged, then handled.
+void CConsoleDlg::OnFrame(std::span<const std::uint8_t> frame, std::function<bool()> current) {
+    m_window.Thread().Post([this, bytes = std::vector<std::uint8_t>(frame.begin(), frame.end()),
+                            current = std::move(current)] {
+        if (!current()) return;
+        m_link.LogReceived(bytes);
+        DispatchResponse(bytes);
+    });
+}
+
+void CConsoleDlg::OnLineLost(std::function<bool()> current) {
+    m_window.Thread().Post([this, current = std::move(current)] {
+        if (current()) OnDeviceLost();
+    });
+}
+
+void CConsoleDlg::WaitServingDeliveries(const std::function<bool()>& done) {
+    m_window.Thread().WaitServing(done);
+}
+
+void CConsoleDlg::WakeWaiter() {
+    m_window.Thread().Wake();
+}
+
+void CConsoleDlg::ShowStopBox(const std::string& text, const std::string& caption) {
+    ShowChannelStopBox(m_window, text, caption);
+}
+
+void CConsoleDlg::ShowMessageBox(const std::string& text) {
+    ShowChannelMessageBox(m_window, text);
+}
+
 // ---- connection and supervision ------------------------------------------------
 
 serial::PortOpenResult CConsoleDlg::OpenChannel() {
-    const serial::PortOpenResult opened =
-        m_serial.Open(&m_owner, m_nPort, m_nBaud, m_cParity, m_nDataBits, m_nStopBits,
-                      m_dwEventMask, kSendBufferSize);
-    // A frame cut off by an earlier close must not swallow the first bytes of the new
-    // line. Reset only now: OpenPort has ended the old monitor, and no new one runs yet.
-    m_owner.ResetReceiver();
-    return opened;
+    return m_link.Open(m_nPort, {m_nBaud, m_cParity, m_nDataBits, m_nStopBits}, m_dwEventMask);
 }
 
 void CConsoleDlg::OnConnect() {
@@ -340,7 +333,7 @@ void CConsoleDlg::OnConnect() {
 
 void CConsoleDlg::Disconnect() {
     m_window.SetText(IDC_CONNECT, kConnectText);
-    m_serial.StopMonitor();
+    m_link.StopMonitor();
     ShowIndicator(false);
     m_bConnected = false;
     m_bHandshakeUnanswered = false;
@@ -358,14 +351,12 @@ void CConsoleDlg::Connect() {
         return;
     }
     m_window.SetText(IDC_CONNECT, kDisconnectText);
-    m_serial.StartMonitor();
+    m_link.StartMonitor();
     ShowIndicator(true);
     LogEvent("开始连接……");
     m_pendingOp = kOpHandshake;
     m_bHandshakeUnanswered = true;
-    const auto& handshake = protocol::kHandshakeFrame;
-    m_serial.QueueSend(handshake.data(), handshake.size());
-    LogEvent("发送:", handshake.data(), static_cast<int>(handshake.size()));
+    m_link.Send(protocol::kHandshakeFrame);
     m_bConnected = true;
     ArmReplyTimer();
 }
@@ -387,7 +378,7 @@ void CConsoleDlg::OnConnectReply(const FrameView& frame) {
     UpdateData(true);
     m_window.SetText(IDC_STATUS, "连接成功！");
     if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) {
-        m_localAddress = answer->moduleAddress;
+        m_link.SetLocalAddress(answer->moduleAddress);
     }
     m_bHandshakeUnanswered = false;
 }
@@ -426,7 +417,7 @@ void CConsoleDlg::KillReplyTimer() {
 // operator disconnects; the window must not claim a connection it no longer has.
 void CConsoleDlg::OnPortChanged() {
     const int previousPort = m_nPort;
-    if (m_serial.IsPortOpen()) {
+    if (m_link.IsPortOpen()) {
         EndTransferWithTheLine("已选择其他串口");
         if (m_bConnected) {
             KillReplyTimer();
@@ -434,7 +425,7 @@ void CConsoleDlg::OnPortChanged() {
             m_window.SetText(IDC_STATUS, kStatusText);
             LogEvent("串口COM" + std::to_string(previousPort) + "已关闭：已选择其他串口");
         } else {
-            m_serial.StopMonitor();
+            m_link.StopMonitor();
             ShowIndicator(false);
         }
     }
@@ -493,7 +484,7 @@ void CConsoleDlg::ReopenPort() {
     } else if (m_bConnected) {
         ShowIndicator(false);
     } else {
-        m_serial.StartMonitor();
+        m_link.StartMonitor();
         ShowIndicator(true);
     }
 }

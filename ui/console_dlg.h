@@ -18,10 +18,10 @@
 #include "protocol/module_frame.h"
 #include "serial/port_list.h"
 #include "serial/serial_channel.h"
+#include "session/module_link.h"
 #include "ui/event_log.h"
 #include "ui/framework.h"
 #include "ui/resource.h"
-#include "ui/window_serial_owner.h"
 
 namespace orvante::ui {
 
@@ -46,7 +46,7 @@ struct ConsoleEnvironment {
     std::optional<int> preselectedPort;
 };
 
-class CConsoleDlg final : public WindowEvents, private library::TransferHost {
+class CConsoleDlg final : public WindowEvents, private session::LinkFrontEnd {
 public:
     explicit CConsoleDlg(Window& window, ConsoleEnvironment environment = {});
     ~CConsoleDlg() override;
@@ -91,18 +91,18 @@ public:
     bool IsLibraryTransferActive() const { return m_transferActive; }
 
     // State the handlers share, readable for tests and the transfer worker.
-    std::uint16_t LocalAddress() const { return m_localAddress.load(); }
+    std::uint16_t LocalAddress() const { return m_link.LocalAddress(); }
     int PendingOp() const { return m_pendingOp; }
     bool IsConnected() const { return m_bConnected; }
-    const serial::CSerialChannel& Channel() const { return m_serial; }
+    const serial::CSerialChannel& Channel() const { return m_link.Channel(); }
     int Port() const { return m_nPort; }
     int Baud() const { return m_nBaud; }
     char Parity() const { return m_cParity; }
     int DataBits() const { return m_nDataBits; }
     int StopBits() const { return m_nStopBits; }
     std::uint32_t EventMask() const { return m_dwEventMask; }
-    // The frames handed to the window thread, and the receiver's drops.
-    const ReceiverTotals& Receiver() const { return m_owner.Totals(); }
+    // The frames received, and the receiver's drops.
+    session::ReceiverTotals Receiver() const { return m_link.Totals(); }
 
 private:
     // Connection and request supervision.
@@ -150,22 +150,23 @@ private:
     void OnImportLibrary();
     void OnExportLibrary();
     void StartLibraryTransfer(std::uint8_t op);
-    // Monitor thread: a running transfer takes its replies where they arrive, without
-    // waiting for the window thread, which still logs them.
-    void TakeTransferReply(std::span<const std::uint8_t> frame);
     void ShowLatestLibraryProgress();
     void OnLibraryTransferEnded(const library::TransferProgress& result);
     void EndLibraryTransfer();
-    // library::TransferHost, called on the transfer's worker thread.
-    std::uint16_t SourceAddress() override;
-    void SendFrame(std::span<const std::uint8_t> frame) override;
+    // session::LinkFrontEnd: what the module link hands over, from the monitor thread
+    // and the transfer's worker, goes to the window thread here.
     void Log(const std::string& text, std::span<const std::uint8_t> bytes) override;
-    void ShowBox(const std::string& text, const std::string& caption) override;
-    void ShowProgress(const library::TransferProgress& progress) override;
+    void OnFrame(std::span<const std::uint8_t> frame, std::function<bool()> current) override;
+    void OnLineLost(std::function<bool()> current) override;
+    void WaitServingDeliveries(const std::function<bool()>& done) override;
+    void WakeWaiter() override;
+    void ShowStopBox(const std::string& text, const std::string& caption) override;
+    void ShowMessageBox(const std::string& text) override;
+    void ShowTransferBox(const std::string& text, const std::string& caption) override;
+    void ShowTransferProgress(const library::TransferProgress& progress) override;
     void OnTransferEnd(const library::TransferProgress& result) override;
 
-    // Received frames, and the end of the line.
-    void OnLineLost(int port, const serial::SysError& error);
+    // Received frames, and the end of the line, on the window thread.
     void OnDeviceLost();
     void DispatchResponse(std::span<const std::uint8_t> frame);
 
@@ -178,10 +179,6 @@ private:
     char m_cParity = 'N';
     int m_nDataBits = 8;
     int m_nStopBits = 1;
-    // Assembles frames on the monitor thread and hands them to this dialog; outlives the
-    // channel.
-    WindowSerialOwner m_owner;
-    serial::CSerialChannel m_serial;
 
     // Texts bound to controls by UpdateData.
     std::string m_strTargetAddr;
@@ -193,9 +190,6 @@ private:
     std::uint32_t m_dwEventMask = 0;
     bool m_bConnected = false;
 
-    // The source address of every frame built here, learned from the handshake reply;
-    // also read by the library transfer worker.
-    std::atomic<std::uint16_t> m_localAddress{0};
     // The code of the supervised request whose reply is awaited (0: handshake or idle).
     int m_pendingOp = 0;
 
@@ -207,7 +201,6 @@ private:
     std::string m_libraryDialogDir;
     // The folder the log's save dialog opens in: the home folder until a file is chosen.
     std::string m_logDialogDir;
-    library::LibraryTransfer m_transfer;
     bool m_transferActive = false;
     bool m_closing = false;
     std::mutex m_progressMutex;  //!< Protects m_latestProgress and m_progressQueued
@@ -216,6 +209,10 @@ private:
     // Connected, and no command-2 reply handled since: only the handshake's own reply
     // may set LocalAddress, never a repeated or late copy of a test connection's.
     bool m_bHandshakeUnanswered = false;
+
+    // The conversation with the module: the channel, the receiver, the transfer. Last,
+    // so that it ends first: its threads reach everything above.
+    session::ModuleLink m_link;
 };
 
 // The application: constructs the main dialog on a window of the backend, runs it

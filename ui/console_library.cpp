@@ -55,34 +55,30 @@ void CConsoleDlg::OnImportLibrary() {
 void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
     if (m_transferActive) return;
     // Without a line nothing can move: said once, before a file is chosen or touched.
-    if (!m_serial.IsPortInUse()) {
+    if (!m_link.IsPortInUse()) {
         m_window.MessageBox(serial::kPortNotOpenText, BoxButtons::kOk);
         return;
     }
     m_libraryPath.clear();
     // An export named without an extension gets ".db", so that the import dialog's
     // default filter shows it.
-    const FileDialogOptions options{
-        kLibraryFileFilter, m_libraryDialogDir.empty() ? HomeFolder() : m_libraryDialogDir,
-        op == protocol::kCmdExportBlock ? "db" : ""};
+    const FileDialogOptions options{kLibraryFileFilter,
+                                    m_libraryDialogDir.empty() ? HomeFolder() : m_libraryDialogDir,
+                                    op == protocol::kCmdExportBlock ? "db" : ""};
     const std::optional<std::string> chosen = op == protocol::kCmdExportBlock
                                                   ? m_window.SaveFileDialog(options)
                                                   : m_window.OpenFileDialog(options);
     if (chosen) m_libraryPath = *chosen;
     if (m_libraryPath.empty()) return;
     m_libraryDialogDir = FolderOf(m_libraryPath);
-    if (!m_transfer.Start(library::TransferJob{op, m_libraryPath})) return;
+    if (!m_link.StartTransfer(library::TransferJob{op, m_libraryPath})) return;
     m_transferActive = true;
     m_window.EnableControl(IDC_IMPORT_LIBRARY, false);
     m_window.EnableControl(IDC_EXPORT_LIBRARY, false);
 }
 
 void CConsoleDlg::EndTransferWithTheLine(const std::string& cause) {
-    if (m_transfer.Abort({})) LogEvent("码库传输中止：" + cause);
-}
-
-void CConsoleDlg::TakeTransferReply(std::span<const std::uint8_t> frame) {
-    m_transfer.TakeReply(protocol::FrameView(frame));
+    if (m_link.AbortTransfer({})) LogEvent("码库传输中止：" + cause);
 }
 
 void CConsoleDlg::OnLibraryTransferEnded(const TransferProgress& result) {
@@ -100,36 +96,20 @@ void CConsoleDlg::OnLibraryTransferEnded(const TransferProgress& result) {
 // closed port): deliveries are served until its end has been handled here.
 void CConsoleDlg::EndLibraryTransfer() {
     m_closing = true;
-    m_transfer.Stop();
+    m_link.StopTransfer();
     m_window.Thread().WaitServing([this] { return !m_transferActive; });
-    m_transfer.Join();
+    m_link.JoinTransfer();
 }
 
-// ---- library::TransferHost, on the worker thread ---------------------------------
+// ---- the transfer's hand-offs, on its worker thread ---------------------------------
 
-std::uint16_t CConsoleDlg::SourceAddress() {
-    return m_localAddress.load();
-}
-
-// A port closed under the transfer has already been told of (the operator closed it,
-// or the channel's box reported its loss) and ends the transfer: a frame sent after it
-// goes nowhere, without a second box.
-void CConsoleDlg::SendFrame(std::span<const std::uint8_t> frame) {
-    if (!m_serial.IsPortInUse()) return;
-    m_serial.QueueSend(frame.data(), frame.size());
-}
-
-void CConsoleDlg::Log(const std::string& text, std::span<const std::uint8_t> bytes) {
-    LogEvent(text, bytes.data(), static_cast<int>(bytes.size()));
-}
-
-void CConsoleDlg::ShowBox(const std::string& text, const std::string& caption) {
+void CConsoleDlg::ShowTransferBox(const std::string& text, const std::string& caption) {
     m_window.MessageBoxNoOwner(text, caption, BoxButtons::kOk, BoxIcon::kNone);
 }
 
 // Hands the progress to the window without waiting; while a showing is queued, later
 // steps only replace what it will show.
-void CConsoleDlg::ShowProgress(const TransferProgress& progress) {
+void CConsoleDlg::ShowTransferProgress(const TransferProgress& progress) {
     {
         std::lock_guard lock(m_progressMutex);
         m_latestProgress = progress;
