@@ -1,440 +1,200 @@
-#include "cli/cli_commands.h"
-
-#include <cerrno>
-#include <chrono>
-#include <exception>
+// The commands of orvante-cli, each with its arguments and its run, and the table of them.
+#include <CLI/CLI.hpp>
 #include <filesystem>
-#include <mutex>
-#include <nlohmann/json.hpp>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "cli/cli_options.h"
+#include "cli/command_context.h"
 #include "cli/exit_status.h"
-#include "cli/interrupt_watcher.h"
 #include "cli/progress_line.h"
 #include "cli/tasks_json.h"
+#include "functions/ac_code.h"
 #include "functions/learn_transmit.h"
+#include "functions/module_functions.h"
 #include "functions/pulse_capacity.h"
+#include "functions/timed_tasks.h"
 #include "library/library_file.h"
-#include "platform/thread_failure.h"
 #include "protocol/commands.h"
+#include "protocol/module_frame.h"
 #include "protocol/replies.h"
 #include "serial/port_list.h"
 #include "serial/sys_error.h"
 #include "serial/utf8_path.h"
-#include "session/session.h"
 
 namespace orvante::cli {
 
 namespace {
 
-using json = nlohmann::ordered_json;
+using functions::Range;
 using session::WaitEnd;
-using std::chrono::milliseconds;
-using std::chrono::seconds;
 
-// The module answers an air-conditioner request only when it could not send the code.
-constexpr milliseconds kAcFailureWait{1000};
+// ---- shared pieces -------------------------------------------------------------------
 
-std::string WithReason(const std::string& text, const serial::SysError& error) {
-    return error.text.empty() ? text : text + " (" + error.text + ")";
+CLI::Validator InRange(const Range& range) {
+    return CLI::Range(range.min, range.max);
 }
 
-std::string OpenFailureText(const std::string& port, const serial::PortOpenResult& result) {
-    const std::string prefix = "cannot open " + port + ": ";
-    switch (result.status) {
-        case serial::PortOpenStatus::kNotFound:
-            return WithReason(prefix + "not found", result.error) + "; see orvante-cli ports";
-        case serial::PortOpenStatus::kBusy:
-            return prefix + "busy: another program holds it";
-        case serial::PortOpenStatus::kNoPermission:
-            return WithReason(prefix + "no permission", result.error) +
-                   "; add your user to the dialout group (sudo usermod -aG dialout $USER) and "
-                   "log in again";
-        case serial::PortOpenStatus::kSettingsRefused:
-            return prefix + "the line settings were refused by " + result.failedCall + " (" +
-                   result.error.text + ")";
-        case serial::PortOpenStatus::kLost:
-            return WithReason(prefix + "the device went away", result.error);
-        case serial::PortOpenStatus::kSystemFailure:
-            return prefix + "the system refused " + result.failedCall + " (" + result.error.text +
-                   ")";
-        case serial::PortOpenStatus::kOpened:
-            break;
-    }
-    return prefix + "unknown failure";
+std::string RangeText(const Range& range) {
+    return std::to_string(range.min) + " to " + std::to_string(range.max);
 }
 
-std::string FileProblemText(const std::string& path, const library::FileError& error) {
-    switch (error.problem) {
-        case library::FileProblem::kTooLarge:
-            return path + " is larger than 65536 bytes, the largest library a module holds";
-        case library::FileProblem::kNotRegular:
-            return path + " is not a regular file";
-        case library::FileProblem::kIsFolder:
-            return path + " is a folder";
-        case library::FileProblem::kCannotWrite:
-            return "cannot write " + path + ": " + error.reason;
-        case library::FileProblem::kCannotReplace:
-            return "cannot replace " + path + ": " + error.reason;
-        case library::FileProblem::kCannotOpen:
-        case library::FileProblem::kNone:
-            break;
-    }
-    return "cannot open " + path + ": " + error.reason;
+void AddSlot(CLI::App& command, CliOptions& options) {
+    command.add_option("SLOT", options.slot, "storage slot, " + RangeText(functions::kSlotRange))
+        ->required()
+        ->check(InRange(functions::kSlotRange));
 }
 
-// JSON takes names as they are on the system, which need not be UTF-8: bytes that are
-// not become U+FFFD rather than an error.
-std::string JsonText(const json& object) {
-    return object.dump(-1, ' ', false, json::error_handler_t::replace);
+void DefineNothing(CLI::App&, CliOptions&, CommandValues&) {}
+
+std::string FinishNothing(const CommandValues&, CliOptions&) {
+    return {};
 }
 
-class CommandRunner {
-public:
-    CommandRunner(const CliOptions& options, const CliStreams& streams)
-        : options_(options),
-          streams_(streams),
-          progress_(streams.err, streams.errIsTerminal && !options.verbose),
-          session_(MakeHooks()) {}
+// ---- ports, connect, ping --------------------------------------------------------------
 
-    int Run();
-
-private:
-    session::SessionHooks MakeHooks();
-    int Fail(int status, const std::string& text);
-    void Print(const json& object, const std::string& plain);
-    // The status of a wait that ended without its answer.
-    int WaitFailed(WaitEnd end, const std::string& what, milliseconds limit);
-    // Sends a request to the target and waits for its reply: kExitSuccess with the reply in
-    // *reply, or the status of the wait that ended without it (`what` names the request).
-    int Exchange(std::uint8_t command, std::span<const std::uint8_t> payload,
-                 const std::string& what, std::vector<std::uint8_t>* reply,
-                 milliseconds limit = protocol::kReplyTimeout);
-
-    int ListPorts();
-    int CheckFilesBeforeOpening();
-    // An export that did not replace its file says what became of it, after the line
-    // that said why it ended.
-    void TellWhatBecameOfTheExportFile();
-    // A status of 0 becomes 1 when the output could not be written.
-    int CheckOutput(int status);
-    int OpenAndConnect();
-    int RunCommand();
-    int Connect();
-    int Ping();
-    int Learn();
-    int Send();
-    int ReadCapacity();
-    int SetCapacity();
-    int ReadTasks(functions::TimedTasks* tasks);
-    int Tasks();
-    int SetTasks();
-    int Ac();
-    int Export();
-    int Import();
-    // Runs one transfer to its end; the exit status of its outcome.
-    int Transfer(const library::TransferJob& job, const std::string& path,
-                 library::TransferProgress* result, double* seconds);
-    // *readBack gets the read-back's counts.
-    int Verify(const std::vector<std::uint8_t>& image, bool* verified,
-               library::TransferProgress* readBack);
-
-    const CliOptions& options_;
-    CliStreams streams_;
-    std::mutex errMutex_;  //!< One writer at a time on standard error
-    ProgressLine progress_;
-    session::Session session_;
-    std::string portLabel_;
-    std::vector<std::uint8_t> importImage_;
-    bool exportFileExisted_ = false;
-    // How the export's transfer ended, once it ran.
-    std::optional<library::TransferProgress> exportResult_;
-    std::string outputError_;  // why the output could not be written, once it could not
-};
-
-session::SessionHooks CommandRunner::MakeHooks() {
-    session::SessionHooks hooks;
-    if (options_.verbose) {
-        hooks.log = [this](const std::string& entry) {
-            std::lock_guard lock(errMutex_);
-            std::fprintf(streams_.err, "%s\n", entry.c_str());
-        };
-    }
-    hooks.progress = [this](const library::TransferProgress& progress) {
-        progress_.Show(progress);
-    };
-    return hooks;
-}
-
-int CommandRunner::Fail(int status, const std::string& text) {
-    progress_.Clear();
-    std::lock_guard lock(errMutex_);
-    std::fprintf(streams_.err, "orvante-cli: %s\n", text.c_str());
-    return status;
-}
-
-void CommandRunner::Print(const json& object, const std::string& plain) {
-    const std::string text = options_.json ? JsonText(object) : plain;
-    if ((std::fprintf(streams_.out, "%s\n", text.c_str()) < 0 || std::fflush(streams_.out) != 0) &&
-        outputError_.empty()) {
-        outputError_ = serial::SysError::FromErrno(errno).text;
-    }
-}
-
-int CommandRunner::CheckOutput(int status) {
-    if (outputError_.empty()) return status;
-    const int failed = Fail(kExitFailure, "cannot write the output: " + outputError_);
-    return status == kExitSuccess ? failed : status;
-}
-
-int CommandRunner::WaitFailed(WaitEnd end, const std::string& what, milliseconds limit) {
-    switch (end) {
-        case WaitEnd::kCancelled:
-            return Fail(kExitInterrupted, "interrupted");
-        case WaitEnd::kLost: {
-            const auto error = session_.LostError();
-            return Fail(kExitPort,
-                        WithReason(portLabel_ + " was lost", error.value_or(serial::SysError{})));
-        }
-        case WaitEnd::kTimedOut:
-        case WaitEnd::kAnswered:
-            break;
-    }
-    const double secondsWaited = std::chrono::duration<double>(limit).count();
-    char limitText[32];
-    std::snprintf(limitText, sizeof limitText, "%g", secondsWaited);
-    return Fail(kExitNoAnswer, "no answer to " + what + " within " + limitText + " s");
-}
-
-int CommandRunner::Exchange(std::uint8_t command, std::span<const std::uint8_t> payload,
-                            const std::string& what, std::vector<std::uint8_t>* reply,
-                            milliseconds limit) {
-    const WaitEnd end = session_.Request(command, payload, limit, reply);
-    return end == WaitEnd::kAnswered ? kExitSuccess : WaitFailed(end, what, limit);
-}
-
-int CommandRunner::Run() {
-    if (options_.command == Command::kPorts) return CheckOutput(ListPorts());
-    if (const int status = CheckFilesBeforeOpening(); status != kExitSuccess) return status;
-    int status = kExitSuccess;
-    {
-        // Ctrl+C from here on cancels the session's waits; the watcher comes before the
-        // session's threads so that they inherit the blocked signals.
-        InterruptWatcher watcher([this] { session_.Cancel(); });
-        status = OpenAndConnect();
-        if (status == kExitSuccess) status = RunCommand();
-        progress_.Clear();
-        if (watcher.Interrupted() && status != kExitInterrupted) {
-            status = Fail(kExitInterrupted, "interrupted");
-        }
-    }
-    if (options_.command == Command::kExport && status != kExitSuccess) {
-        TellWhatBecameOfTheExportFile();
-    }
-    return CheckOutput(status);
-}
-
-void CommandRunner::TellWhatBecameOfTheExportFile() {
-    const library::TransferProgress result = exportResult_.value_or(library::TransferProgress{});
-    // Complete, or complete in its part file: its own line has said so.
-    if (result.outcome == library::TransferOutcome::kSucceeded ||
-        result.fileError.problem == library::FileProblem::kCannotReplace) {
-        return;
-    }
-    const std::string file =
-        options_.file + (exportFileExisted_ ? " is unchanged" : " was not created");
-    if (result.keptBytes == 0) {
-        Fail(kExitFailure, file + "; nothing was received");
-    } else {
-        Fail(kExitFailure, file + "; the " + std::to_string(result.keptBytes) +
-                               " bytes received are in " + result.keptPath);
-    }
-}
-
-int CommandRunner::ListPorts() {
+int RunPorts(CommandContext& context) {
     json list = json::array();
     std::string plain;
     for (const auto& [number, entry] : serial::ScanDeviceMap()) {
         list.push_back({{"name", "COM" + std::to_string(number)}, {"device", entry.displayName}});
         plain += (plain.empty() ? "" : "\n") + serial::PortItemText(number, entry);
     }
-    if (!options_.json && plain.empty()) return kExitSuccess;
-    Print({{"ports", list}}, plain);
+    if (!context.Options().json && plain.empty()) return kExitSuccess;
+    context.Print({{"ports", list}}, plain);
     return kExitSuccess;
 }
 
-// A file that cannot be used is bad input: it is refused before the port is opened. The
-// export file is only judged here: nothing is written before the module has answered.
-int CommandRunner::CheckFilesBeforeOpening() {
-    library::FileError error;
-    if (options_.command == Command::kExport) {
-        if (!library::ExportFile::CheckTarget(options_.file, &error)) {
-            return Fail(kExitUsage, FileProblemText(options_.file, error));
-        }
-        std::error_code ignored;
-        exportFileExisted_ = std::filesystem::exists(serial::PathFromUtf8(options_.file), ignored);
-    } else if (options_.command == Command::kImport) {
-        if (!library::ReadLibraryFile(options_.file, &importImage_, &error)) {
-            return Fail(kExitUsage, FileProblemText(options_.file, error));
-        }
-    }
+int RunConnect(CommandContext& context) {
+    session::Session& session = context.Session();
+    const std::string address = protocol::FormatAddress(session.LocalAddress());
+    context.Print({{"address", address}, {"target", protocol::FormatAddress(session.Target())}},
+                  address);
     return kExitSuccess;
 }
 
-int CommandRunner::OpenAndConnect() {
-    const session::PortName port = session::ResolvePortName(options_.port, serial::ScanDeviceMap());
-    portLabel_ = options_.port;
-    if (port.devicePath.empty()) {
-        return Fail(kExitPort,
-                    "cannot open " + options_.port + ": no such port; see orvante-cli ports");
-    }
-    const serial::PortOpenResult opened = session_.Open(port, options_.line);
-    if (opened.status != serial::PortOpenStatus::kOpened) {
-        return Fail(kExitPort, OpenFailureText(options_.port, opened));
-    }
-    const WaitEnd end = session_.Connect(protocol::kReplyTimeout);
-    if (end != WaitEnd::kAnswered) {
-        return WaitFailed(end, "the connect handshake on " + options_.port,
-                          protocol::kReplyTimeout);
-    }
-    if (options_.target) session_.SetTarget(*options_.target);
-    return kExitSuccess;
+void DefinePing(CLI::App& command, CliOptions&, CommandValues& values) {
+    command
+        .add_option("TARGET", values.pingTarget,
+                    "the module to test (default: the module that answered)")
+        ->check(CLI::Validator(CheckHexAddress, "", "hex address"));
 }
 
-int CommandRunner::RunCommand() {
-    switch (options_.command) {
-        case Command::kConnect:
-            return Connect();
-        case Command::kPing:
-            return Ping();
-        case Command::kLearn:
-            return Learn();
-        case Command::kSend:
-            return Send();
-        case Command::kCapacity:
-            return ReadCapacity();
-        case Command::kSetCapacity:
-            return SetCapacity();
-        case Command::kTasks:
-            return Tasks();
-        case Command::kSetTasks:
-            return SetTasks();
-        case Command::kAc:
-            return Ac();
-        case Command::kExport:
-            return Export();
-        case Command::kImport:
-            return Import();
-        case Command::kPorts:
-            break;
-    }
-    return kExitSuccess;
+std::string FinishPing(const CommandValues& values, CliOptions& options) {
+    if (!values.pingTarget.empty()) options.pingTarget = HexAddress(values.pingTarget);
+    return {};
 }
 
-// ---- the module functions ------------------------------------------------------------
-
-int CommandRunner::Connect() {
-    const std::string address = protocol::FormatAddress(session_.LocalAddress());
-    Print({{"address", address}, {"target", protocol::FormatAddress(session_.Target())}}, address);
-    return kExitSuccess;
-}
-
-int CommandRunner::Ping() {
-    const std::uint16_t target = options_.pingTarget.value_or(session_.Target());
+int RunPing(CommandContext& context) {
+    const std::uint16_t target = context.Options().pingTarget.value_or(context.Session().Target());
     const std::string name = protocol::FormatAddress(target);
-    const WaitEnd end =
-        session_.Request(protocol::kCmdConnect, {}, protocol::kReplyTimeout, nullptr, target);
+    const WaitEnd end = context.Ask(functions::kTestConnection, {}, nullptr, target);
     const bool answered = end == WaitEnd::kAnswered;
     if (answered || end == WaitEnd::kTimedOut) {
-        Print({{"target", name}, {"answered", answered}},
-              name + (answered ? ": answered" : ": no answer"));
+        context.Print({{"target", name}, {"answered", answered}},
+                      name + (answered ? ": answered" : ": no answer"));
     }
-    if (!answered)
-        return WaitFailed(end, "the test connection to " + name, protocol::kReplyTimeout);
-    return kExitSuccess;
+    if (answered) return kExitSuccess;
+    return context.WaitFailed(end, "the test connection to " + name, protocol::kReplyTimeout);
 }
 
-int CommandRunner::Learn() {
-    const milliseconds limit = seconds(options_.learnTimeoutSeconds);
-    if (streams_.errIsTerminal) {
-        std::lock_guard lock(errMutex_);
-        std::fprintf(streams_.err,
-                     "Learning into slot %u: point the remote at the module and press its key "
-                     "(waiting up to %d s).\n",
-                     options_.slot, options_.learnTimeoutSeconds);
-    }
+// ---- learn and send ------------------------------------------------------------------
+
+void DefineLearn(CLI::App& command, CliOptions& options, CommandValues&) {
+    AddSlot(command, options);
+    command
+        .add_option("--timeout", options.learnTimeoutSeconds,
+                    "seconds to wait for the remote (default 30)")
+        ->type_name("S")
+        ->check(CLI::Range(1, 3600));
+}
+
+int RunLearn(CommandContext& context) {
+    const CliOptions& options = context.Options();
+    context.Hint("Learning into slot " + std::to_string(options.slot) +
+                 ": point the remote at the module and press its key (waiting up to " +
+                 std::to_string(options.learnTimeoutSeconds) + " s).");
     std::vector<std::uint8_t> reply;
-    const auto request = functions::EncodeSlotRequest(options_.slot);
     if (const int status =
-            Exchange(protocol::kCmdLearn, request,
-                     "learning into slot " + std::to_string(options_.slot), &reply, limit);
+            context.Exchange(functions::kLearn, functions::EncodeSlotRequest(options.slot),
+                             "learning into slot " + std::to_string(options.slot), &reply,
+                             std::chrono::seconds(options.learnTimeoutSeconds));
         status != kExitSuccess) {
         return status;
     }
     const auto result = functions::DecodeLearnResult(protocol::FrameView(reply).Payload());
     const int pulses = result ? result->PulseCount() : 0;
-    Print({{"slot", options_.slot}, {"pulses", pulses}}, std::to_string(pulses));
+    context.Print({{"slot", options.slot}, {"pulses", pulses}}, std::to_string(pulses));
     return kExitSuccess;
 }
 
-int CommandRunner::Send() {
+void DefineSend(CLI::App& command, CliOptions& options, CommandValues&) {
+    AddSlot(command, options);
+}
+
+int RunSend(CommandContext& context) {
+    const CliOptions& options = context.Options();
+    const std::string slot = std::to_string(options.slot);
     std::vector<std::uint8_t> reply;
-    const auto request = functions::EncodeSlotRequest(options_.slot);
-    const std::string slot = std::to_string(options_.slot);
     if (const int status =
-            Exchange(protocol::kCmdTransmit, request, "the transmit of slot " + slot, &reply);
+            context.Exchange(functions::kTransmit, functions::EncodeSlotRequest(options.slot),
+                             "the transmit of slot " + slot, &reply);
         status != kExitSuccess) {
         return status;
     }
     const auto result = functions::DecodeTransmitResult(protocol::FrameView(reply).Payload());
     const bool sent = result && result->Sent();
-    Print({{"slot", options_.slot}, {"sent", sent}},
-          "slot " + slot + (sent ? ": sent" : ": failed"));
-    if (!sent) {
-        return Fail(kExitFailure, "the module could not transmit slot " + slot +
-                                      " (nothing learned there, or no such slot)");
-    }
-    return kExitSuccess;
+    context.Print({{"slot", options.slot}, {"sent", sent}},
+                  "slot " + slot + (sent ? ": sent" : ": failed"));
+    if (sent) return kExitSuccess;
+    return context.Fail(kExitFailure, "the module could not transmit slot " + slot +
+                                          " (nothing learned there, or no such slot)");
 }
 
-int CommandRunner::ReadCapacity() {
+// ---- pulse capacity ----------------------------------------------------------------
+
+int RunCapacity(CommandContext& context) {
     std::vector<std::uint8_t> reply;
     if (const int status =
-            Exchange(protocol::kCmdReadPulseCapacity, {}, "the pulse capacity read", &reply);
+            context.Exchange(functions::kReadPulseCapacity, {}, "the pulse capacity read", &reply);
         status != kExitSuccess) {
         return status;
     }
     const auto capacity = functions::DecodePulseCapacity(protocol::FrameView(reply).Payload());
     const int value = capacity.value_or(0);
-    Print({{"capacity", value}}, std::to_string(value));
+    context.Print({{"capacity", value}}, std::to_string(value));
     return kExitSuccess;
 }
 
-int CommandRunner::SetCapacity() {
-    const auto request = functions::EncodeSetPulseCapacity(options_.capacity);
-    if (const int status = Exchange(protocol::kCmdSetPulseCapacity, request,
-                                    "setting the pulse capacity", nullptr);
+void DefineSetCapacity(CLI::App& command, CliOptions& options, CommandValues& values) {
+    command
+        .add_option("N", options.capacity,
+                    "pulses a learned code may hold, " + RangeText(functions::kPulseCapacityRange))
+        ->required()
+        ->check(InRange(functions::kPulseCapacityRange));
+    command.add_flag("--yes", values.confirmed, "confirm that every learned code is cleared");
+}
+
+std::string FinishSetCapacity(const CommandValues& values, CliOptions&) {
+    if (values.confirmed) return {};
+    return "setting the pulse capacity clears every learned code: add --yes to do it";
+}
+
+int RunSetCapacity(CommandContext& context) {
+    const std::uint16_t capacity = context.Options().capacity;
+    if (const int status = context.Exchange(functions::kSetPulseCapacity,
+                                            functions::EncodeSetPulseCapacity(capacity),
+                                            "setting the pulse capacity", nullptr);
         status != kExitSuccess) {
         return status;
     }
-    Print({{"capacity", options_.capacity}}, "pulse capacity set to " +
-                                                 std::to_string(options_.capacity) +
-                                                 "; the learned codes were cleared");
+    context.Print({{"capacity", capacity}}, "pulse capacity set to " + std::to_string(capacity) +
+                                                "; the learned codes were cleared");
     return kExitSuccess;
 }
 
-int CommandRunner::ReadTasks(functions::TimedTasks* tasks) {
-    std::vector<std::uint8_t> reply;
-    if (const int status =
-            Exchange(protocol::kCmdReadTimedTasks, {}, "the timed tasks read", &reply);
-        status != kExitSuccess) {
-        return status;
-    }
-    *tasks = functions::DecodeTimedTasks(protocol::FrameView(reply).Payload()).value_or(*tasks);
-    return kExitSuccess;
-}
+// ---- timed tasks ---------------------------------------------------------------------
 
 std::string TasksText(const functions::TimedTasks& tasks) {
     std::string text;
@@ -450,88 +210,162 @@ std::string TasksText(const functions::TimedTasks& tasks) {
     return text;
 }
 
-int CommandRunner::Tasks() {
-    functions::TimedTasks tasks{};
-    if (const int status = ReadTasks(&tasks); status != kExitSuccess) return status;
-    Print(TasksToJson(tasks), TasksText(tasks));
+int ReadTasks(CommandContext& context, functions::TimedTasks* tasks) {
+    std::vector<std::uint8_t> reply;
+    if (const int status =
+            context.Exchange(functions::kReadTimedTasks, {}, "the timed tasks read", &reply);
+        status != kExitSuccess) {
+        return status;
+    }
+    *tasks = functions::DecodeTimedTasks(protocol::FrameView(reply).Payload()).value_or(*tasks);
     return kExitSuccess;
 }
 
-int CommandRunner::SetTasks() {
-    const auto request = functions::EncodeTimedTasks(options_.tasks);
+int RunTasks(CommandContext& context) {
+    functions::TimedTasks tasks{};
+    if (const int status = ReadTasks(context, &tasks); status != kExitSuccess) return status;
+    context.Print(TasksToJson(tasks), TasksText(tasks));
+    return kExitSuccess;
+}
+
+void DefineSetTasks(CLI::App& command, CliOptions&, CommandValues& values) {
+    command.add_option("FILE", values.tasksFile, "JSON as printed by 'tasks --json'")->required();
+}
+
+// A tasks file is a few hundred bytes; reading stops long before a file that is not one
+// (a device that never ends) could fill the memory.
+constexpr std::size_t kMaxInputSize = 1 << 20;
+
+// FILE, or standard input for "-"; a folder, a read error or a huge file is an error.
+bool ReadInput(const std::string& file, std::string* text, std::string* error) {
+    const bool standardInput = file == "-";
+    const std::string name = standardInput ? std::string("standard input") : file;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(nullptr, &std::fclose);
+    if (!standardInput) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(serial::PathFromUtf8(file), ignored)) {
+            *error = file + " is a folder";
+            return false;
+        }
+        opened.reset(serial::OpenFile(serial::PathFromUtf8(file), "rb"));
+        if (!opened) {
+            *error = "cannot read " + file + ": " + serial::SysError::FromErrno(errno).text;
+            return false;
+        }
+    }
+    std::FILE* in = standardInput ? stdin : opened.get();
+    char buffer[4096];
+    for (std::size_t count = sizeof buffer; count == sizeof buffer;) {
+        count = std::fread(buffer, 1, sizeof buffer, in);
+        text->append(buffer, count);
+        if (text->size() > kMaxInputSize) {
+            *error = name + " is larger than 1 MiB: not a tasks file";
+            return false;
+        }
+    }
+    if (std::ferror(in)) {
+        *error = "cannot read " + name + ": " + serial::SysError::FromErrno(errno).text;
+        return false;
+    }
+    return true;
+}
+
+std::string FinishSetTasks(const CommandValues& values, CliOptions& options) {
+    std::string text;
+    std::string error;
+    if (!ReadInput(values.tasksFile, &text, &error)) return error;
+    if (!TasksFromJson(text, &options.tasks, &error)) {
+        return (values.tasksFile == "-" ? std::string("standard input") : values.tasksFile) + ": " +
+               error;
+    }
+    return {};
+}
+
+int RunSetTasks(CommandContext& context) {
+    const functions::TimedTasks& tasks = context.Options().tasks;
     if (const int status =
-            Exchange(protocol::kCmdSetTimedTasks, request, "writing the timed tasks", nullptr);
+            context.Exchange(functions::kSetTimedTasks, functions::EncodeTimedTasks(tasks),
+                             "writing the timed tasks", nullptr);
         status != kExitSuccess) {
         return status;
     }
     functions::TimedTasks readBack{};
-    if (const int status = ReadTasks(&readBack); status != kExitSuccess) return status;
-    Print(TasksToJson(readBack), TasksText(readBack));
+    if (const int status = ReadTasks(context, &readBack); status != kExitSuccess) return status;
+    context.Print(TasksToJson(readBack), TasksText(readBack));
     for (std::size_t i = 0; i < readBack.size(); ++i) {
-        if (!(readBack[i] == options_.tasks[i])) {
-            return Fail(kExitFailure, "task " + std::to_string(i + 1) +
-                                          " reads back differently from what was written");
+        if (!(readBack[i] == tasks[i])) {
+            return context.Fail(kExitFailure, "task " + std::to_string(i + 1) +
+                                                  " reads back differently from what was written");
         }
     }
     return kExitSuccess;
 }
 
-int CommandRunner::Ac() {
-    const auto request = functions::EncodeAcCode(options_.ac);
-    const WaitEnd end =
-        session_.Request(protocol::kCmdSendAcCode, request, kAcFailureWait, nullptr);
+// ---- air-conditioner codes -----------------------------------------------------------
+
+// Names for the air-conditioner lists, in the order of the window's lists.
+const std::map<std::string, int> kPowerNames = {{"off", 0}, {"on", 1}};
+const std::map<std::string, int> kModeNames = {
+    {"auto", 0}, {"cool", 1}, {"heat", 2}, {"fan", 3}, {"dry", 4}};
+const std::map<std::string, int> kFanNames = {{"auto", 0}, {"1", 1}, {"2", 2},
+                                              {"3", 3},    {"4", 4}, {"5", 5}};
+const std::map<std::string, int> kSwingNames = {{"vertical", 0}, {"horizontal", 1}, {"off", 2}};
+
+void DefineAc(CLI::App& command, CliOptions&, CommandValues& values) {
+    command.add_option("BRAND", values.brand, "brand code, " + RangeText(functions::kAcBrandRange))
+        ->required()
+        ->check(InRange(functions::kAcBrandRange));
+    command.add_option("--power", values.power, "on or off (default off)")
+        ->transform(CLI::CheckedTransformer(kPowerNames, CLI::ignore_case));
+    command.add_option("--mode", values.mode, "auto, cool, heat, fan or dry (default auto)")
+        ->transform(CLI::CheckedTransformer(kModeNames, CLI::ignore_case));
+    command
+        .add_option(
+            "--temp", values.temperature,
+            "degrees Celsius, " + RangeText(functions::kAcTemperatureRange) + " (default 16)")
+        ->check(InRange(functions::kAcTemperatureRange));
+    command.add_option("--fan", values.fan, "auto or 1 to 5 (default auto)")
+        ->transform(CLI::CheckedTransformer(kFanNames, CLI::ignore_case));
+    command.add_option("--swing", values.swing, "vertical, horizontal or off (default vertical)")
+        ->transform(CLI::CheckedTransformer(kSwingNames, CLI::ignore_case));
+}
+
+std::string FinishAc(const CommandValues& values, CliOptions& options) {
+    options.ac = functions::AcCodeRequest{
+        .brand = static_cast<std::uint16_t>(values.brand),
+        .power = static_cast<std::uint8_t>(values.power),
+        .mode = static_cast<std::uint8_t>(values.mode),
+        .temperatureIndex =
+            static_cast<std::uint8_t>(values.temperature - functions::kLowestAcTemperature),
+        .fan = static_cast<std::uint8_t>(values.fan),
+        .swing = static_cast<std::uint8_t>(values.swing),
+    };
+    return {};
+}
+
+// The module answers only when it could not send the code: silence is success.
+int RunAc(CommandContext& context) {
+    const functions::AcCodeRequest& ac = context.Options().ac;
+    const WaitEnd end = context.Ask(functions::kSendAcCode, functions::EncodeAcCode(ac), nullptr);
     if (end == WaitEnd::kCancelled || end == WaitEnd::kLost) {
-        return WaitFailed(end, "the air-conditioner code", kAcFailureWait);
+        return context.WaitFailed(end, "the air-conditioner code", functions::kFailureAnswerWait);
     }
-    const bool sent = end == WaitEnd::kTimedOut;  // silence is success
-    const std::string brand = std::to_string(options_.ac.brand);
-    Print({{"brand", options_.ac.brand}, {"sent", sent}},
-          "brand " + brand + (sent ? ": sent" : ": failed"));
-    if (!sent) return Fail(kExitFailure, "the module could not send the code of brand " + brand);
-    return kExitSuccess;
+    const bool sent = end == WaitEnd::kTimedOut;
+    const std::string brand = std::to_string(ac.brand);
+    context.Print({{"brand", ac.brand}, {"sent", sent}},
+                  "brand " + brand + (sent ? ": sent" : ": failed"));
+    if (sent) return kExitSuccess;
+    return context.Fail(kExitFailure, "the module could not send the code of brand " + brand);
 }
 
 // ---- library transfer ----------------------------------------------------------------
 
-int CommandRunner::Transfer(const library::TransferJob& job, const std::string& path,
-                            library::TransferProgress* result, double* seconds) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!session_.StartTransfer(job)) {
-        if (session_.Cancelled()) return Fail(kExitInterrupted, "interrupted");
-        return Fail(kExitFailure, "cannot start the transfer");
-    }
-    *result = session_.WaitTransfer();
-    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    progress_.Clear();
-    switch (result->outcome) {
-        case library::TransferOutcome::kSucceeded:
-            return kExitSuccess;
-        case library::TransferOutcome::kTimedOut:
-            return Fail(kExitNoAnswer, "no answer for the block at offset " +
-                                           std::to_string(result->bytes) + " after " +
-                                           std::to_string(options_.retries) + " resend(s)");
-        case library::TransferOutcome::kFileError:
-            if (result->fileError.problem == library::FileProblem::kCannotReplace) {
-                return Fail(kExitFailure, FileProblemText(path, result->fileError) +
-                                              "; the library is in " + result->keptPath);
-            }
-            // Writing an export means writing its part file.
-            if (job.op == protocol::kCmdExportBlock &&
-                result->fileError.problem == library::FileProblem::kCannotWrite) {
-                return Fail(kExitFailure, FileProblemText(library::ExportFile::PartPathOf(path),
-                                                          result->fileError));
-            }
-            return Fail(kExitFailure, FileProblemText(path, result->fileError));
-        case library::TransferOutcome::kTooLarge:
-            return Fail(kExitFailure, "the library passed 65536 bytes without ending");
-        case library::TransferOutcome::kRunning:
-        case library::TransferOutcome::kAborted:
-        case library::TransferOutcome::kStopped:
-            break;
-    }
-    if (session_.Cancelled()) return Fail(kExitInterrupted, "interrupted");
-    if (session_.LostError()) return WaitFailed(WaitEnd::kLost, {}, {});
-    return Fail(kExitFailure, "the transfer ended early");
+void AddRetries(CLI::App& command, CliOptions& options) {
+    command
+        .add_option("--retries", options.retries,
+                    "resends of a block after 2 s of silence before giving up (default 1)")
+        ->type_name("N")
+        ->check(CLI::Range(0, 100));
 }
 
 json TransferJson(const std::string& path, std::size_t bytes, double seconds, int resent,
@@ -548,91 +382,154 @@ std::string StrayNote(int stray) {
     return "; " + std::to_string(stray) + " stray block" + (stray == 1 ? "" : "s") + " ignored";
 }
 
-int CommandRunner::Export() {
+void DefineExport(CLI::App& command, CliOptions& options, CommandValues&) {
+    command.add_option("FILE", options.file, "the .db file to write")->required();
+    AddRetries(command, options);
+}
+
+// The export file is only judged here: nothing is written before the module has answered.
+std::string FinishExport(const CommandValues&, CliOptions& options) {
+    library::FileError error;
+    if (!library::ExportFile::CheckTarget(options.file, &error)) {
+        return FileProblemText(options.file, error);
+    }
+    std::error_code ignored;
+    options.exportFileExisted =
+        std::filesystem::exists(serial::PathFromUtf8(options.file), ignored);
+    return {};
+}
+
+int RunExport(CommandContext& context) {
+    const CliOptions& options = context.Options();
     library::TransferProgress result;
     double seconds = 0;
-    const int status = Transfer({protocol::kCmdExportBlock, options_.file, options_.retries},
-                                options_.file, &result, &seconds);
-    exportResult_ = result;
+    const int status = context.Transfer({protocol::kCmdExportBlock, options.file, options.retries},
+                                        options.file, &result, &seconds);
+    context.exportResult = result;
     if (status != kExitSuccess) return status;
-    Print(
-        TransferJson(options_.file, result.bytes, seconds, result.resentBlocks, result.strayBlocks),
-        "exported " + TransferSummary(result.bytes, seconds) + " to " + options_.file +
+    context.Print(
+        TransferJson(options.file, result.bytes, seconds, result.resentBlocks, result.strayBlocks),
+        "exported " + TransferSummary(result.bytes, seconds) + " to " + options.file +
             StrayNote(result.strayBlocks));
     return kExitSuccess;
 }
 
-int CommandRunner::Import() {
-    library::TransferProgress result;
-    double seconds = 0;
-    int status = Transfer({protocol::kCmdImportBlock, options_.file, options_.retries},
-                          options_.file, &result, &seconds);
-    if (status != kExitSuccess) return status;
-    bool verified = false;
-    library::TransferProgress readBack;
-    if (options_.verify) status = Verify(importImage_, &verified, &readBack);
-    // Every block the command sent again, the read-back's included.
-    json object = TransferJson(options_.file, result.bytes, seconds,
-                               result.resentBlocks + readBack.resentBlocks, readBack.strayBlocks);
-    if (options_.verify) object["verified"] = verified;
-    if (status == kExitSuccess || status == kExitFailure) {
-        Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " +
-                          options_.file +
-                          (options_.verify ? (verified ? ", verified" : ", NOT verified") : "") +
-                          StrayNote(readBack.strayBlocks));
+// An export that did not replace its file says what became of it, after the line that
+// said why it ended.
+void TellWhatBecameOfTheExportFile(CommandContext& context) {
+    const CliOptions& options = context.Options();
+    const library::TransferProgress result =
+        context.exportResult.value_or(library::TransferProgress{});
+    // Complete, or complete in its part file: its own line has said so.
+    if (result.outcome == library::TransferOutcome::kSucceeded ||
+        result.fileError.problem == library::FileProblem::kCannotReplace) {
+        return;
     }
-    return status;
+    const std::string file =
+        options.file + (options.exportFileExisted ? " is unchanged" : " was not created");
+    if (result.keptBytes == 0) {
+        context.Fail(kExitFailure, file + "; nothing was received");
+    } else {
+        context.Fail(kExitFailure, file + "; the " + std::to_string(result.keptBytes) +
+                                       " bytes received are in " + result.keptPath);
+    }
+}
+
+void DefineImport(CLI::App& command, CliOptions& options, CommandValues&) {
+    command.add_option("FILE", options.file, "the .db file to read, at most 65536 bytes")
+        ->required();
+    command.add_flag("--verify", options.verify,
+                     "read the library back afterwards and compare it with FILE");
+    AddRetries(command, options);
+}
+
+std::string FinishImport(const CommandValues&, CliOptions& options) {
+    library::FileError error;
+    if (!library::ReadLibraryFile(options.file, &options.importImage, &error)) {
+        return FileProblemText(options.file, error);
+    }
+    return {};
 }
 
 // An acknowledgement carries nothing to check: the library is read back into memory
 // and the file's length of it compared with the file.
-int CommandRunner::Verify(const std::vector<std::uint8_t>& image, bool* verified,
-                          library::TransferProgress* readBack) {
+int Verify(CommandContext& context, bool* verified, library::TransferProgress* readBack) {
+    const CliOptions& options = context.Options();
     std::vector<std::uint8_t> library;
     double seconds = 0;
-    const int status = Transfer({protocol::kCmdExportBlock, {}, options_.retries, &library},
-                                options_.file, readBack, &seconds);
+    const int status = context.Transfer({protocol::kCmdExportBlock, {}, options.retries, &library},
+                                        options.file, readBack, &seconds);
     if (status != kExitSuccess) return status;
+    const std::vector<std::uint8_t>& image = options.importImage;
     for (std::size_t offset = 0; offset < image.size(); ++offset) {
         if (offset >= library.size()) {
-            return Fail(kExitFailure, "verify: the module's library ends at offset " +
-                                          std::to_string(offset) + ", before the file's " +
-                                          std::to_string(image.size()) + " bytes");
+            return context.Fail(kExitFailure, "verify: the module's library ends at offset " +
+                                                  std::to_string(offset) + ", before the file's " +
+                                                  std::to_string(image.size()) + " bytes");
         }
         if (library[offset] != image[offset]) {
-            return Fail(kExitFailure, "verify: the library differs from the file at offset " +
-                                          std::to_string(offset));
+            return context.Fail(
+                kExitFailure,
+                "verify: the library differs from the file at offset " + std::to_string(offset));
         }
     }
     *verified = true;
     return kExitSuccess;
 }
 
-}  // namespace
-
-int RunCliCommand(const CliOptions& options, const CliStreams& streams) {
-    CommandRunner runner(options, streams);
-    return runner.Run();
+int RunImport(CommandContext& context) {
+    const CliOptions& options = context.Options();
+    library::TransferProgress result;
+    double seconds = 0;
+    int status = context.Transfer({protocol::kCmdImportBlock, options.file, options.retries},
+                                  options.file, &result, &seconds);
+    if (status != kExitSuccess) return status;
+    bool verified = false;
+    library::TransferProgress readBack;
+    if (options.verify) status = Verify(context, &verified, &readBack);
+    // Every block the command sent again, the read-back's included.
+    json object = TransferJson(options.file, result.bytes, seconds,
+                               result.resentBlocks + readBack.resentBlocks, readBack.strayBlocks);
+    if (options.verify) object["verified"] = verified;
+    if (status == kExitSuccess || status == kExitFailure) {
+        context.Print(
+            object, "imported " + TransferSummary(result.bytes, seconds) + " from " + options.file +
+                        (options.verify ? (verified ? ", verified" : ", NOT verified") : "") +
+                        StrayNote(readBack.strayBlocks));
+    }
+    return status;
 }
 
-int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
-    platform::SetProgramName("orvante-cli");
-    try {
-        const ParsedCommandLine parsed = ParseCliCommandLine(argc, argv);
-        std::fputs(parsed.error.c_str(), stderr);
-        if (std::fputs(parsed.output.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "orvante-cli: cannot write the output: %s\n",
-                         serial::SysError::FromErrno(errno).text.c_str());
-            return kExitFailure;
-        }
-        if (!parsed.options) return parsed.exitCode;
-        return RunCliCommand(*parsed.options, CliStreams{stdout, stderr, errIsTerminal});
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "orvante-cli: internal error: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "orvante-cli: internal error: an exception of unknown type\n");
-    }
-    return kExitFailure;
+}  // namespace
+
+std::span<const CliCommand> CliCommands() {
+    static const CliCommand kCommands[] = {
+        {"ports", "list the ports as the console lists them", false, DefineNothing, FinishNothing,
+         RunPorts, nullptr},
+        {"connect", "print the module's address", true, DefineNothing, FinishNothing, RunConnect,
+         nullptr},
+        {"ping", "test the connection to a target module", true, DefinePing, FinishPing, RunPing,
+         nullptr},
+        {"learn", "learn a remote's code into a slot; prints its pulse count", true, DefineLearn,
+         FinishNothing, RunLearn, nullptr},
+        {"send", "transmit the code stored in a slot", true, DefineSend, FinishNothing, RunSend,
+         nullptr},
+        {"capacity", "read the pulse capacity; 'capacity set N --yes' sets it", true, DefineNothing,
+         FinishNothing, RunCapacity, nullptr},
+        {"capacity set", "set the pulse capacity: clears every learned code", true,
+         DefineSetCapacity, FinishSetCapacity, RunSetCapacity, nullptr},
+        {"tasks", "print the three timed tasks; 'tasks set FILE' writes them", true, DefineNothing,
+         FinishNothing, RunTasks, nullptr},
+        {"tasks set", "write the tasks from FILE (- for standard input), then read them back", true,
+         DefineSetTasks, FinishSetTasks, RunSetTasks, nullptr},
+        {"ac", "send an air-conditioner code from the module's library", true, DefineAc, FinishAc,
+         RunAc, nullptr},
+        {"export", "copy the module's code library into FILE", true, DefineExport, FinishExport,
+         RunExport, TellWhatBecameOfTheExportFile},
+        {"import", "copy FILE into the module's code library", true, DefineImport, FinishImport,
+         RunImport, nullptr},
+    };
+    return kCommands;
 }
 
 }  // namespace orvante::cli

@@ -1,9 +1,10 @@
-// Runs one orvante-cli command against a module through a headless session.
+// Runs orvante-cli: one command against a module through a headless session.
 #pragma once
 
 #include <cstdio>
 
 #include "cli/cli_options.h"
+#include "library/library_transfer.h"
 
 namespace orvante::cli {
 
@@ -13,8 +14,9 @@ struct CliStreams {
     bool errIsTerminal = false;  // progress lines and hints only on a terminal
 };
 
-// Returns the exit status.
-int RunCliCommand(const CliOptions& options, const CliStreams& streams);
+// Returns the exit status. `clock` times the module's answers (tests move one of their own).
+int RunCliCommand(const CliOptions& options, const CliStreams& streams,
+                  library::TransferClock& clock = library::SteadyTransferClock());
 
 // The whole program on standard output and error: reads the command line and runs its
 // command. Whatever goes wrong ends in one line on standard error and a status, never

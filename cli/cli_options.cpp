@@ -2,20 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <map>
-#include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "cli/exit_status.h"
-#include "cli/tasks_json.h"
-#include "functions/learn_transmit.h"
-#include "functions/pulse_capacity.h"
 #include "protocol/module_frame.h"
-#include "serial/sys_error.h"
-#include "serial/utf8_path.h"
 
 namespace orvante::cli {
 
@@ -39,63 +31,6 @@ constexpr const char* kFooter =
     "leaves FILE as it was; what it received stays in FILE.part.\n"
     "With --json each command prints one JSON object on standard output; errors are one\n"
     "plain line on standard error.";
-
-// A target address: one to four hexadecimal digits, not 0.
-std::string CheckHexAddress(std::string& text) {
-    std::string upper = text;
-    const std::uint32_t value = protocol::ParseHexAddress(upper);
-    if (text.size() <= 4 && value != 0) return {};
-    return "expected 1 to 4 hexadecimal digits (not 0000), got '" + text + "'";
-}
-
-std::uint16_t HexAddress(std::string text) {
-    return static_cast<std::uint16_t>(protocol::ParseHexAddress(text));
-}
-
-// Names for the air-conditioner lists, in the order of the window's lists.
-const std::map<std::string, int> kPowerNames = {{"off", 0}, {"on", 1}};
-const std::map<std::string, int> kModeNames = {
-    {"auto", 0}, {"cool", 1}, {"heat", 2}, {"fan", 3}, {"dry", 4}};
-const std::map<std::string, int> kFanNames = {{"auto", 0}, {"1", 1}, {"2", 2},
-                                              {"3", 3},    {"4", 4}, {"5", 5}};
-const std::map<std::string, int> kSwingNames = {{"vertical", 0}, {"horizontal", 1}, {"off", 2}};
-
-// A tasks file is a few hundred bytes; reading stops long before a file that is not one
-// (a device that never ends) could fill the memory.
-constexpr std::size_t kMaxInputSize = 1 << 20;
-
-bool ReadInput(const std::string& file, std::string* text, std::string* error) {
-    const bool standardInput = file == "-";
-    const std::string name = standardInput ? std::string("standard input") : file;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(nullptr, &std::fclose);
-    if (!standardInput) {
-        std::error_code ignored;
-        if (std::filesystem::is_directory(serial::PathFromUtf8(file), ignored)) {
-            *error = file + " is a folder";
-            return false;
-        }
-        opened.reset(serial::OpenFile(serial::PathFromUtf8(file), "rb"));
-        if (!opened) {
-            *error = "cannot read " + file + ": " + serial::SysError::FromErrno(errno).text;
-            return false;
-        }
-    }
-    std::FILE* in = standardInput ? stdin : opened.get();
-    char buffer[4096];
-    for (std::size_t count = sizeof buffer; count == sizeof buffer;) {
-        count = std::fread(buffer, 1, sizeof buffer, in);
-        text->append(buffer, count);
-        if (text->size() > kMaxInputSize) {
-            *error = name + " is larger than 1 MiB: not a tasks file";
-            return false;
-        }
-    }
-    if (std::ferror(in)) {
-        *error = "cannot read " + name + ": " + serial::SysError::FromErrno(errno).text;
-        return false;
-    }
-    return true;
-}
 
 // The common options, offered on the program and reached from every subcommand.
 struct CommonValues {
@@ -132,6 +67,17 @@ CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& 
 
 }  // namespace
 
+std::string CheckHexAddress(std::string& text) {
+    std::string upper = text;
+    const std::uint32_t value = protocol::ParseHexAddress(upper);
+    if (text.size() <= 4 && value != 0) return {};
+    return "expected 1 to 4 hexadecimal digits (not 0000), got '" + text + "'";
+}
+
+std::uint16_t HexAddress(std::string text) {
+    return static_cast<std::uint16_t>(protocol::ParseHexAddress(text));
+}
+
 ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CLI::App app(kDescription, kProgram);
     app.set_version_flag("--version", std::string(kProgram) + " " ORVANTE_VERSION);
@@ -141,79 +87,20 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CliOptions options;
     CommonValues common;
     AddCommonOptions(app, options, common);
-
     CLI::App* help = AddCommand(app, "help", "explain the commands");
-    CLI::App* ports = AddCommand(app, "ports", "list the ports as the console lists them");
-    CLI::App* connect = AddCommand(app, "connect", "print the module's address");
 
-    CLI::App* ping = AddCommand(app, "ping", "test the connection to a target module");
-    std::string pingTarget;
-    ping->add_option("TARGET", pingTarget, "the module to test (default: the module that answered)")
-        ->check(CLI::Validator(CheckHexAddress, "", "hex address"));
-
-    CLI::App* learn =
-        AddCommand(app, "learn", "learn a remote's code into a slot; prints its pulse count");
-    learn->add_option("SLOT", options.slot, "storage slot, 0 to 100")
-        ->required()
-        ->check(CLI::Range(0, 100));
-    learn
-        ->add_option("--timeout", options.learnTimeoutSeconds,
-                     "seconds to wait for the remote (default 30)")
-        ->type_name("S")
-        ->check(CLI::Range(1, 3600));
-
-    CLI::App* send = AddCommand(app, "send", "transmit the code stored in a slot");
-    send->add_option("SLOT", options.slot, "storage slot, 0 to 100")
-        ->required()
-        ->check(CLI::Range(0, 100));
-
-    CLI::App* capacity =
-        AddCommand(app, "capacity", "read the pulse capacity; 'capacity set N --yes' sets it");
-    CLI::App* capacitySet =
-        AddCommand(*capacity, "set", "set the pulse capacity: clears every learned code");
-    capacitySet->add_option("N", options.capacity, "pulses a learned code may hold, 1 to 400")
-        ->required()
-        ->check(CLI::Range(1, 400));
-    bool confirmed = false;
-    capacitySet->add_flag("--yes", confirmed, "confirm that every learned code is cleared");
-
-    CLI::App* tasks =
-        AddCommand(app, "tasks", "print the three timed tasks; 'tasks set FILE' writes them");
-    CLI::App* tasksSet = AddCommand(
-        *tasks, "set", "write the tasks from FILE (- for standard input), then read them back");
-    std::string tasksFile;
-    tasksSet->add_option("FILE", tasksFile, "JSON as printed by 'tasks --json'")->required();
-
-    CLI::App* ac = AddCommand(app, "ac", "send an air-conditioner code from the module's library");
-    int brand = 0;
-    ac->add_option("BRAND", brand, "brand code, 0 to 65535")
-        ->required()
-        ->check(CLI::Range(0, 65535));
-    int power = 0, mode = 0, temperature = 16, fan = 0, swing = 0;
-    ac->add_option("--power", power, "on or off (default off)")
-        ->transform(CLI::CheckedTransformer(kPowerNames, CLI::ignore_case));
-    ac->add_option("--mode", mode, "auto, cool, heat, fan or dry (default auto)")
-        ->transform(CLI::CheckedTransformer(kModeNames, CLI::ignore_case));
-    ac->add_option("--temp", temperature, "degrees Celsius, 16 to 30 (default 16)")
-        ->check(CLI::Range(16, 30));
-    ac->add_option("--fan", fan, "auto or 1 to 5 (default auto)")
-        ->transform(CLI::CheckedTransformer(kFanNames, CLI::ignore_case));
-    ac->add_option("--swing", swing, "vertical, horizontal or off (default vertical)")
-        ->transform(CLI::CheckedTransformer(kSwingNames, CLI::ignore_case));
-
-    CLI::App* exportCommand = AddCommand(app, "export", "copy the module's code library into FILE");
-    exportCommand->add_option("FILE", options.file, "the .db file to write")->required();
-    CLI::App* importCommand = AddCommand(app, "import", "copy FILE into the module's code library");
-    importCommand->add_option("FILE", options.file, "the .db file to read, at most 65536 bytes")
-        ->required();
-    importCommand->add_flag("--verify", options.verify,
-                            "read the library back afterwards and compare it with FILE");
-    for (CLI::App* transfer : {exportCommand, importCommand}) {
-        transfer
-            ->add_option("--retries", options.retries,
-                         "resends of a block after 2 s of silence before giving up (default 1)")
-            ->type_name("N")
-            ->check(CLI::Range(0, 100));
+    // Every command of the table; a two-word name is a subcommand of the first word's.
+    CommandValues values;
+    std::vector<std::pair<const CliCommand*, CLI::App*>> commands;
+    for (const CliCommand& command : CliCommands()) {
+        const std::string name = command.name;
+        const std::size_t space = name.find(' ');
+        CLI::App* parent = &app;
+        if (space != std::string::npos) parent = app.get_subcommand(name.substr(0, space));
+        CLI::App* sub = AddCommand(*parent, name.substr(space == std::string::npos ? 0 : space + 1),
+                                   command.summary);
+        command.define(*sub, options, values);
+        commands.emplace_back(&command, sub);
     }
 
     ParsedCommandLine parsed;
@@ -253,61 +140,21 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         parsed.error = std::string(kProgram) + ": " + text + "\n";
         return parsed;
     };
-    if (app.get_subcommands().empty()) {
-        return usage("no command given (see orvante-cli help)");
-    } else if (*ports) {
-        options.command = Command::kPorts;
-    } else if (*connect) {
-        options.command = Command::kConnect;
-    } else if (*ping) {
-        options.command = Command::kPing;
-        if (!pingTarget.empty()) options.pingTarget = HexAddress(pingTarget);
-    } else if (*learn) {
-        options.command = Command::kLearn;
-    } else if (*send) {
-        options.command = Command::kSend;
-    } else if (*capacitySet) {
-        if (!confirmed) {
-            return usage(
-                "setting the pulse capacity clears every learned code: add --yes to do it");
-        }
-        options.command = Command::kSetCapacity;
-    } else if (*capacity) {
-        options.command = Command::kCapacity;
-    } else if (*tasksSet) {
-        options.command = Command::kSetTasks;
-        std::string text;
-        std::string error;
-        if (!ReadInput(tasksFile, &text, &error)) return usage(error);
-        if (!TasksFromJson(text, &options.tasks, &error)) {
-            return usage((tasksFile == "-" ? std::string("standard input") : tasksFile) + ": " +
-                         error);
-        }
-    } else if (*tasks) {
-        options.command = Command::kTasks;
-    } else if (*ac) {
-        options.command = Command::kAc;
-        options.ac = functions::AcCodeRequest{
-            .brand = static_cast<std::uint16_t>(brand),
-            .power = static_cast<std::uint8_t>(power),
-            .mode = static_cast<std::uint8_t>(mode),
-            .temperatureIndex =
-                static_cast<std::uint8_t>(temperature - functions::kLowestAcTemperature),
-            .fan = static_cast<std::uint8_t>(fan),
-            .swing = static_cast<std::uint8_t>(swing),
-        };
-    } else if (*exportCommand) {
-        options.command = Command::kExport;
-    } else if (*importCommand) {
-        options.command = Command::kImport;
+    // The deepest command given: "capacity set" rather than "capacity".
+    for (const auto& [command, sub] : commands) {
+        if (sub->parsed()) options.command = command;
     }
+    if (options.command == nullptr) return usage("no command given (see orvante-cli help)");
     if (!common.target.empty()) options.target = HexAddress(common.target);
     options.line.parity =
         static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
-    if (options.command != Command::kPorts && options.port.empty()) {
+    if (options.command->opensPort && options.port.empty()) {
         return usage("no port given (see orvante-cli ports)");
     }
-    parsed.options = options;
+    if (const std::string error = options.command->finish(values, options); !error.empty()) {
+        return usage(error);
+    }
+    parsed.options = std::move(options);
     return parsed;
 }
 

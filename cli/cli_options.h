@@ -6,30 +6,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/command_table.h"
 #include "functions/ac_code.h"
 #include "functions/timed_tasks.h"
 #include "session/session.h"
 
 namespace orvante::cli {
 
-enum class Command {
-    kPorts,
-    kConnect,
-    kPing,
-    kLearn,
-    kSend,
-    kCapacity,
-    kSetCapacity,
-    kTasks,
-    kSetTasks,
-    kAc,
-    kExport,
-    kImport,
-};
-
 struct CliOptions {
-    Command command = Command::kPorts;
+    const CliCommand* command = nullptr;
     // Common options.
     std::string port;  // "COM<n>" or a device path; empty when not given
     session::LineConfig line;
@@ -46,6 +33,8 @@ struct CliOptions {
     std::string file;  // export and import
     bool verify = false;
     int retries = 1;
+    std::vector<std::uint8_t> importImage;  // import: the file, read before the port is opened
+    bool exportFileExisted = false;         // export: FILE was there before
 };
 
 // The outcome of reading the command line: the options, or an exit status with the
@@ -57,7 +46,11 @@ struct ParsedCommandLine {
     std::string error;
 };
 
-// `readInput` reads FILE or, for "-", standard input (tasks set).
 ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv);
+
+// A module address as typed: one to four hexadecimal digits, not 0. The error text, or
+// nothing (CLI11's validator form).
+std::string CheckHexAddress(std::string& text);
+std::uint16_t HexAddress(std::string text);
 
 }  // namespace orvante::cli

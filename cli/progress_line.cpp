@@ -45,8 +45,8 @@ std::string ProgressText(const library::TransferProgress& progress,
 }
 
 std::string TransferSummary(std::size_t bytes, double seconds) {
-    return std::to_string(bytes) + " bytes in " + Fixed(seconds, 1) + " s (" + Rate(bytes, seconds) +
-           ")";
+    return std::to_string(bytes) + " bytes in " + Fixed(seconds, 1) + " s (" +
+           Rate(bytes, seconds) + ")";
 }
 
 ProgressLine::ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}

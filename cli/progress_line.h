@@ -13,7 +13,8 @@
 namespace orvante::cli {
 
 // The line's text for `progress` after `elapsed`.
-std::string ProgressText(const library::TransferProgress& progress, std::chrono::duration<double> elapsed);
+std::string ProgressText(const library::TransferProgress& progress,
+                         std::chrono::duration<double> elapsed);
 // "8192 bytes in 0.9 s (9.1 KB/s)".
 std::string TransferSummary(std::size_t bytes, double seconds);
 

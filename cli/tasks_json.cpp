@@ -1,22 +1,26 @@
 #include "cli/tasks_json.h"
 
+#include "functions/module_functions.h"
+
 namespace orvante::cli {
 
 namespace {
 
 using json = nlohmann::ordered_json;
 
-// A whole number within min..max at `key` of `task`, or an error naming the place.
-bool ReadField(const json& task, const char* key, std::int64_t max, std::uint16_t* value,
-               const std::string& where, std::string* error) {
+// A task field at `key` of `task`: a whole number in the fields' range, or an error
+// naming the place.
+bool ReadField(const json& task, const char* key, std::uint16_t* value, const std::string& where,
+               std::string* error) {
+    constexpr functions::Range kRange = functions::kTaskFieldRange;
     const auto it = task.find(key);
     if (it == task.end()) {
         *error = where + ": \"" + key + "\" is missing";
         return false;
     }
-    if (!it->is_number_integer() || it->get<std::int64_t>() < 0 || it->get<std::int64_t>() > max) {
-        *error =
-            where + ": \"" + key + "\" must be a whole number from 0 to " + std::to_string(max);
+    if (!it->is_number_integer() || !kRange.Contains(it->get<std::int64_t>())) {
+        *error = where + ": \"" + key + "\" must be a whole number from " +
+                 std::to_string(kRange.min) + " to " + std::to_string(kRange.max);
         return false;
     }
     *value = static_cast<std::uint16_t>(it->get<std::int64_t>());
@@ -37,10 +41,10 @@ bool ReadTask(const json& task, const std::string& where, functions::TimedTaskRe
     record->enabled = enabled->get<bool>();
     // Any 16-bit slot goes, as the window sends it: a backup of a module's tasks goes
     // back whatever slot they name.
-    return ReadField(task, "slot", 0xFFFF, &record->slot, where, error) &&
-           ReadField(task, "period", 0xFFFF, &record->periodMinutes, where, error) &&
-           ReadField(task, "delay", 0xFFFF, &record->startDelayMinutes, where, error) &&
-           ReadField(task, "loops", 0xFFFF, &record->loopCount, where, error);
+    return ReadField(task, "slot", &record->slot, where, error) &&
+           ReadField(task, "period", &record->periodMinutes, where, error) &&
+           ReadField(task, "delay", &record->startDelayMinutes, where, error) &&
+           ReadField(task, "loops", &record->loopCount, where, error);
 }
 
 }  // namespace

@@ -9,10 +9,13 @@
 #include <array>
 #include <cstdint>
 
+#include "functions/module_functions.h"
+
 namespace orvante::functions {
 
 // The lowest temperature the lists offer: list index i stands for 16 + i degrees.
-inline constexpr std::uint8_t kLowestAcTemperature = 16;
+inline constexpr std::uint8_t kLowestAcTemperature =
+    static_cast<std::uint8_t>(kAcTemperatureRange.min);
 
 // The operator's choice: the brand code and the index chosen in each list (power "关"
 // "开"; mode "自动" "制冷" "制热" "送风" "去湿"; "16度" to "30度"; fan "自动风",

@@ -10,18 +10,10 @@
 #include <optional>
 #include <span>
 
+#include "functions/module_functions.h"
 #include "protocol/replies.h"
 
 namespace orvante::functions {
-
-// The slots a learn or transmit may name. The slot edits hold two digits, so 100 can
-// only be pasted, but it is admitted.
-inline constexpr std::int32_t kMinSlot = 0;
-inline constexpr std::int32_t kMaxSlot = 100;
-
-constexpr bool IsSlotInRange(std::int32_t slot) {
-    return slot >= kMinSlot && slot <= kMaxSlot;
-}
 
 using SlotRequest = std::array<std::uint8_t, 2>;
 // The payload of a learn or a transmit request.

@@ -10,16 +10,10 @@
 #include <optional>
 #include <span>
 
+#include "functions/module_functions.h"
 #include "protocol/replies.h"
 
 namespace orvante::functions {
-
-inline constexpr std::int32_t kMinPulseCapacity = 1;
-inline constexpr std::int32_t kMaxPulseCapacity = 400;
-
-constexpr bool IsPulseCapacityInRange(std::int32_t capacity) {
-    return capacity >= kMinPulseCapacity && capacity <= kMaxPulseCapacity;
-}
 
 using SetPulseCapacityRequest = std::array<std::uint8_t, 3>;
 SetPulseCapacityRequest EncodeSetPulseCapacity(std::uint16_t capacity);

@@ -8,12 +8,17 @@
 #include <span>
 #include <vector>
 
+#include "functions/module_functions.h"
+
 namespace orvante::sim {
 
 inline constexpr std::size_t kMaxLibrarySize = 65536;  // offsets travel as 16-bit values
-inline constexpr std::uint16_t kMinPulseCapacity = 1;
-inline constexpr std::uint16_t kMaxPulseCapacity = 400;
-inline constexpr int kMaxSlot = 100;  // the console sends slots 0..100
+// The ranges the console's requests keep to.
+inline constexpr auto kMinPulseCapacity =
+    static_cast<std::uint16_t>(functions::kPulseCapacityRange.min);
+inline constexpr auto kMaxPulseCapacity =
+    static_cast<std::uint16_t>(functions::kPulseCapacityRange.max);
+inline constexpr int kMaxSlot = functions::kSlotRange.max;
 
 // Slot record layout, at offset slot * RecordSize() (16-bit values low byte first):
 //   0     marker: kCodeMarker when the slot holds a code; anything else is empty

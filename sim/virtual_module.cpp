@@ -27,7 +27,8 @@ constexpr std::size_t kMaxGarbageRun = 8;
 bool IsKnownAcCode(std::span<const std::uint8_t> request) {
     const auto brand = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
     return brand >= kFirstAcBrand && brand <= kLastAcBrand && request[2] <= 1 && request[3] <= 4 &&
-           request[4] >= 16 && request[4] <= 30 && request[5] <= 5 && request[6] <= 2;
+           functions::kAcTemperatureRange.Contains(request[4]) && request[5] <= 5 &&
+           request[6] <= 2;
 }
 
 }  // namespace
@@ -103,15 +104,17 @@ bool VirtualModule::Handle(const proto::FrameView& request, TimePoint now) {
         case proto::kCmdConnect:
             return answer(Reply{proto::kCmdConnectReply, {}});
         case proto::kCmdSetPulseCapacity:
-            return payload.size() >= 3 && answer(OnSetPulseCapacity(payload));
+            return payload.size() >= std::tuple_size_v<functions::SetPulseCapacityRequest> &&
+                   answer(OnSetPulseCapacity(payload));
         case proto::kCmdReadPulseCapacity:
             return answer(OnReadPulseCapacity());
         case proto::kCmdLearn:
-            if (payload.size() < 2) return false;
+            if (payload.size() < std::tuple_size_v<functions::SlotRequest>) return false;
             OnLearn(Read16(payload, 0), request.Source(), now);
             return true;
         case proto::kCmdTransmit:
-            return payload.size() >= 2 && answer(OnTransmit(Read16(payload, 0)));
+            return payload.size() >= std::tuple_size_v<functions::SlotRequest> &&
+                   answer(OnTransmit(Read16(payload, 0)));
         case proto::kCmdReadTimedTasks:
             return answer(Reply{proto::kCmdReadTimedTasksReply, {tasks_.begin(), tasks_.end()}});
         case proto::kCmdSetTimedTasks:

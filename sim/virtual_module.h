@@ -15,6 +15,10 @@
 #include <span>
 #include <vector>
 
+#include "functions/ac_code.h"
+#include "functions/learn_transmit.h"
+#include "functions/pulse_capacity.h"
+#include "functions/timed_tasks.h"
 #include "protocol/frame_receiver.h"
 #include "protocol/module_frame.h"
 #include "sim/code_library.h"
@@ -29,8 +33,8 @@ inline constexpr std::size_t kDefaultLibrarySize = 8192;
 inline constexpr std::uint16_t kDefaultPulseCapacity = 100;
 inline constexpr std::chrono::milliseconds kDefaultLearnDelay{1500};
 inline constexpr std::size_t kLibraryBlockSize = 50;
-inline constexpr std::size_t kTimedTasksSize = 27;  // three 9-byte task records
-inline constexpr std::size_t kAcRequestSize = 7;
+inline constexpr std::size_t kTimedTasksSize = functions::kTimedTasksSize;
+inline constexpr std::size_t kAcRequestSize = std::tuple_size_v<functions::AcCodePayload>;
 
 // The brand codes whose air-conditioner codes the module's library holds.
 inline constexpr std::uint16_t kFirstAcBrand = 1;

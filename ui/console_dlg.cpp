@@ -96,44 +96,50 @@ void CConsoleDlg::UpdateData(bool fromControls) {
 
 // ---- routing -------------------------------------------------------------------
 
+std::span<const CConsoleDlg::ButtonRoute> CConsoleDlg::ButtonRoutes() {
+    static constexpr ButtonRoute kRoutes[] = {
+        {IDC_CONNECT, &CConsoleDlg::OnConnect},
+        {IDC_TEST_CONNECTION, &CConsoleDlg::OnTestConnection},
+        {IDC_LEARN, &CConsoleDlg::OnLearn},
+        {IDC_TRANSMIT, &CConsoleDlg::OnTransmit},
+        {IDC_RAW_SEND, &CConsoleDlg::OnTransmit},
+        {IDC_READ_PULSE_CAPACITY, &CConsoleDlg::OnReadPulseCapacity},
+        {IDC_SET_PULSE_CAPACITY, &CConsoleDlg::OnSetPulseCapacity},
+        {IDC_SET_TASKS, &CConsoleDlg::OnSetTimedTasks},
+        {IDC_READ_TASKS, &CConsoleDlg::OnReadTimedTasks},
+        {IDC_AC_SEND, &CConsoleDlg::OnSendAcCode},
+        {IDC_IMPORT_LIBRARY, &CConsoleDlg::OnImportLibrary},
+        {IDC_EXPORT_LIBRARY, &CConsoleDlg::OnExportLibrary},
+    };
+    return kRoutes;
+}
+
+// The timed-task read, the air-conditioner failure and the library replies leave the
+// supervision as it is.
+std::span<const CConsoleDlg::ReplyHandling> CConsoleDlg::ReplyHandlers() {
+    static constexpr ReplyHandling kRoutes[] = {
+        {protocol::kCmdConnectReply, &CConsoleDlg::OnConnectReply, true},
+        {protocol::kCmdSetPulseCapacityReply, &CConsoleDlg::OnSetPulseCapacityReply, true},
+        {protocol::kCmdReadPulseCapacityReply, &CConsoleDlg::OnReadPulseCapacityReply, true},
+        {protocol::kCmdLearnReply, &CConsoleDlg::OnLearnReply, true},
+        {protocol::kCmdTransmitReply, &CConsoleDlg::OnTransmitReply, true},
+        {protocol::kCmdReadTimedTasksReply, &CConsoleDlg::OnReadTimedTasksReply, false},
+        {protocol::kCmdSetTimedTasksReply, &CConsoleDlg::OnSetTimedTasksReply, true},
+        {protocol::kCmdSendAcCodeReply, &CConsoleDlg::OnSendAcCodeReply, false},
+        // The link gave these to the transfer where they arrived.
+        {protocol::kCmdExportBlockReply, nullptr, false},
+        {protocol::kCmdImportBlockReply, nullptr, false},
+    };
+    return kRoutes;
+}
+
+// 1026, 1038 and 1067 do nothing.
 void CConsoleDlg::OnClicked(int id) {
-    switch (id) {
-        case IDC_CONNECT:
-            OnConnect();
-            break;
-        case IDC_TEST_CONNECTION:
-            OnTestConnection();
-            break;
-        case IDC_LEARN:
-            OnLearn();
-            break;
-        case IDC_TRANSMIT:
-        case IDC_RAW_SEND:
-            OnTransmit();
-            break;
-        case IDC_READ_PULSE_CAPACITY:
-            OnReadPulseCapacity();
-            break;
-        case IDC_SET_PULSE_CAPACITY:
-            OnSetPulseCapacity();
-            break;
-        case IDC_SET_TASKS:
-            OnSetTimedTasks();
-            break;
-        case IDC_READ_TASKS:
-            OnReadTimedTasks();
-            break;
-        case IDC_AC_SEND:
-            OnSendAcCode();
-            break;
-        case IDC_IMPORT_LIBRARY:
-            OnImportLibrary();
-            break;
-        case IDC_EXPORT_LIBRARY:
-            OnExportLibrary();
-            break;
-        default:
-            break;  // 1026, 1038 and 1067 do nothing
+    for (const ButtonRoute& route : ButtonRoutes()) {
+        if (route.id == id) {
+            (this->*route.onClick)();
+            return;
+        }
     }
 }
 
@@ -215,24 +221,6 @@ void CConsoleDlg::OnDeviceLost() {
     m_window.SetText(IDC_STATUS, kStatusText);  // no longer "连接成功！"
 }
 
-namespace {
-
-// Replies after whose handler the supervision ends (PendingOp 0, reply timer killed).
-// The timed-task read, the air-conditioner failure and the library replies leave it.
-bool EndsSupervision(std::uint8_t reply) {
-    switch (reply) {
-        case protocol::kCmdReadTimedTasksReply:
-        case protocol::kCmdSendAcCodeReply:
-        case protocol::kCmdExportBlockReply:
-        case protocol::kCmdImportBlockReply:
-            return false;
-        default:
-            return true;
-    }
-}
-
-}  // namespace
-
 void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
     const FrameView view(frame);
     // A frame too short to hold a command byte, or the fields its handler reads, is
@@ -240,40 +228,14 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
     const protocol::ReplyRoute* route = protocol::RouteOfReply(view);
     if (route == nullptr) return;
 
-    switch (route->reply) {
-        case protocol::kCmdConnectReply:
-            OnConnectReply(view);
-            break;
-        case protocol::kCmdSetPulseCapacityReply:
-            OnSetPulseCapacityReply();
-            break;
-        case protocol::kCmdReadPulseCapacityReply:
-            OnReadPulseCapacityReply(view.Payload());
-            break;
-        case protocol::kCmdLearnReply:
-            OnLearnReply(view.Payload());
-            break;
-        case protocol::kCmdTransmitReply:
-            OnTransmitReply(view.Payload());
-            break;
-        case protocol::kCmdReadTimedTasksReply:
-            OnReadTimedTasksReply(view.Payload());
-            break;
-        case protocol::kCmdSetTimedTasksReply:
-            OnSetTimedTasksReply();
-            break;
-        case protocol::kCmdSendAcCodeReply:
-            OnSendAcCodeReply();
-            break;
-        case protocol::kCmdExportBlockReply:
-        case protocol::kCmdImportBlockReply:
-            break;  // the link gave it to the transfer where it arrived
-        default:
-            break;
-    }
-    if (EndsSupervision(route->reply)) {
-        m_pendingOp = kOpHandshake;
-        KillReplyTimer();
+    for (const ReplyHandling& handler : ReplyHandlers()) {
+        if (handler.reply != route->reply) continue;
+        if (handler.onReply != nullptr) (this->*handler.onReply)(view);
+        if (handler.endsSupervision) {
+            m_pendingOp = kOpHandshake;
+            KillReplyTimer();
+        }
+        return;
     }
 }
 

@@ -105,6 +105,20 @@ public:
     session::ReceiverTotals Receiver() const { return m_link.Totals(); }
 
 private:
+    // What a click on each button does, and what each reply does: a new module function
+    // is a row in each table (console_dlg.cpp) and its two handlers.
+    struct ButtonRoute {
+        int id;
+        void (CConsoleDlg::*onClick)();
+    };
+    struct ReplyHandling {
+        std::uint8_t reply;
+        void (CConsoleDlg::*onReply)(const protocol::FrameView& reply);  // none: taken elsewhere
+        bool endsSupervision;  // the reply's tail follows: PendingOp 0, timer 1 killed
+    };
+    static std::span<const ButtonRoute> ButtonRoutes();
+    static std::span<const ReplyHandling> ReplyHandlers();
+
     // Connection and request supervision.
     void OnConnect();
     void Connect();
@@ -134,13 +148,13 @@ private:
     void OnSetTimedTasks();
     void OnReadTimedTasks();
     void OnSendAcCode();
-    void OnLearnReply(std::span<const std::uint8_t> payload);
-    void OnTransmitReply(std::span<const std::uint8_t> payload);
-    void OnSetPulseCapacityReply();
-    void OnReadPulseCapacityReply(std::span<const std::uint8_t> payload);
-    void OnReadTimedTasksReply(std::span<const std::uint8_t> payload);
-    void OnSetTimedTasksReply();
-    void OnSendAcCodeReply();
+    void OnLearnReply(const protocol::FrameView& reply);
+    void OnTransmitReply(const protocol::FrameView& reply);
+    void OnSetPulseCapacityReply(const protocol::FrameView& reply);
+    void OnReadPulseCapacityReply(const protocol::FrameView& reply);
+    void OnReadTimedTasksReply(const protocol::FrameView& reply);
+    void OnSetTimedTasksReply(const protocol::FrameView& reply);
+    void OnSendAcCodeReply(const protocol::FrameView& reply);
 
     // The log's context menu (console_log.cpp).
     void OnSaveLog();

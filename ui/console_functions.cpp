@@ -52,7 +52,7 @@ std::optional<std::uint16_t> SlotInRange(Window& window, const std::string& type
     const std::int32_t slot = ParseDecimalField(typed);
     // An emptied field names no slot; read as 0 it would overwrite slot 0's code.
     const bool empty = typed.find_first_not_of(" \t\n\v\f\r") == std::string::npos;
-    if (empty || !functions::IsSlotInRange(slot)) {
+    if (empty || !functions::kSlotRange.Contains(slot)) {
         window.MessageBox("序号超范围!", BoxButtons::kOk);
         return std::nullopt;
     }
@@ -89,15 +89,15 @@ void CConsoleDlg::OnTransmit() {
     ArmReplyTimer();
 }
 
-void CConsoleDlg::OnLearnReply(std::span<const std::uint8_t> payload) {
-    const auto result = functions::DecodeLearnResult(payload);
+void CConsoleDlg::OnLearnReply(const protocol::FrameView& reply) {
+    const auto result = functions::DecodeLearnResult(reply.Payload());
     if (!result) return;
     m_window.SetText(IDC_PULSE_COUNT, std::to_string(result->PulseCount()));
     LogEvent("学习成功，退出学习状态！");
 }
 
-void CConsoleDlg::OnTransmitReply(std::span<const std::uint8_t> payload) {
-    const auto result = functions::DecodeTransmitResult(payload);
+void CConsoleDlg::OnTransmitReply(const protocol::FrameView& reply) {
+    const auto result = functions::DecodeTransmitResult(reply.Payload());
     if (!result) return;
     LogEvent(result->Sent() ? "发射成功！" : "发射失败！");
 }
@@ -118,7 +118,7 @@ void CConsoleDlg::OnSetPulseCapacity() {
     m_pendingOp = kOpSetPulseCapacity;
     UpdateData(true);
     const std::int32_t capacity = ParseDecimalField(m_strPulseCount);
-    if (!functions::IsPulseCapacityInRange(capacity)) {
+    if (!functions::kPulseCapacityRange.Contains(capacity)) {
         m_window.MessageBox("个数请设置1~400的值!", BoxButtons::kOk);
         return;
     }
@@ -127,12 +127,12 @@ void CConsoleDlg::OnSetPulseCapacity() {
          functions::EncodeSetPulseCapacity(static_cast<std::uint16_t>(capacity)));
 }
 
-void CConsoleDlg::OnSetPulseCapacityReply() {
+void CConsoleDlg::OnSetPulseCapacityReply(const protocol::FrameView& /*reply*/) {
     LogEvent("设置波形个数成功！");
 }
 
-void CConsoleDlg::OnReadPulseCapacityReply(std::span<const std::uint8_t> payload) {
-    const auto capacity = functions::DecodePulseCapacity(payload);
+void CConsoleDlg::OnReadPulseCapacityReply(const protocol::FrameView& reply) {
+    const auto capacity = functions::DecodePulseCapacity(reply.Payload());
     if (!capacity) return;
     LogEvent("读取成功！");
     m_strPulseCount = std::to_string(*capacity);
@@ -162,8 +162,8 @@ void CConsoleDlg::OnReadTimedTasks() {
     SendCommand(protocol::kCmdReadTimedTasks, nullptr, 0);
 }
 
-void CConsoleDlg::OnReadTimedTasksReply(std::span<const std::uint8_t> payload) {
-    const auto tasks = functions::DecodeTimedTasks(payload);
+void CConsoleDlg::OnReadTimedTasksReply(const protocol::FrameView& reply) {
+    const auto tasks = functions::DecodeTimedTasks(reply.Payload());
     if (!tasks) return;
     for (std::size_t i = 0; i < tasks->size(); ++i) {
         const functions::TimedTaskRecord& task = (*tasks)[i];
@@ -176,7 +176,7 @@ void CConsoleDlg::OnReadTimedTasksReply(std::span<const std::uint8_t> payload) {
     }
 }
 
-void CConsoleDlg::OnSetTimedTasksReply() {
+void CConsoleDlg::OnSetTimedTasksReply(const protocol::FrameView& /*reply*/) {
     LogEvent("设置定时任务成功！");
 }
 
@@ -196,7 +196,7 @@ void CConsoleDlg::OnSendAcCode() {
 }
 
 // The module answers only when it could not send the code.
-void CConsoleDlg::OnSendAcCodeReply() {
+void CConsoleDlg::OnSendAcCodeReply(const protocol::FrameView& /*reply*/) {
     LogEvent("发射失败！");
 }
 
