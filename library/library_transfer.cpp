@@ -109,6 +109,7 @@ bool LibraryTransfer::Start(const TransferJob& job) {
         awaitingAck_ = acked_ = false;
         endAsked_ = silentEnd_ = false;
         endReason_.clear();
+        endLogLine_.clear();
     }
     try {
         worker_ = std::thread(&LibraryTransfer::LibraryTransferThread, this, job);
@@ -125,12 +126,13 @@ bool LibraryTransfer::IsRunning() const {
     return worker_.joinable() && !endHanded_;
 }
 
-bool LibraryTransfer::Abort(const std::string& reason) {
+bool LibraryTransfer::Abort(const std::string& reason, const std::string& logLine) {
     {
         std::lock_guard lock(mutex_);
         if (!running_ || endAsked_) return false;
         endAsked_ = true;
         endReason_ = reason;
+        endLogLine_ = logLine;
     }
     wake_.notify_all();
     return true;
@@ -218,6 +220,7 @@ void LibraryTransfer::RunToTheEnd(const TransferJob& job) {
         Conclude(isImport ? RunImport(job.path, progress) : RunExport(job, progress));
     progress.outcome = ending.outcome;
     progress.fileError = ending.fileError;
+    if (!ending.abortLogLine.empty()) host_.Log(ending.abortLogLine, {});
     {
         std::lock_guard lock(mutex_);
         progress.strayBlocks = strayBlocks_;
@@ -415,8 +418,8 @@ LibraryTransfer::Ending LibraryTransfer::Conclude(Ending own) {
     // The last block was answered: the transfer is complete, whatever end was asked for
     // meanwhile (a silent end still shows no box).
     if (own.outcome == TransferOutcome::kSucceeded) return own;
-    if (silentEnd_) return {TransferOutcome::kStopped, {}, {}};
-    if (endAsked_) return {TransferOutcome::kAborted, endReason_, kErrorCaption};
+    if (silentEnd_) return {TransferOutcome::kStopped, {}, {}, {}, endLogLine_};
+    if (endAsked_) return {TransferOutcome::kAborted, endReason_, kErrorCaption, {}, endLogLine_};
     return own;
 }
 

@@ -139,8 +139,10 @@ public:
     // Ends a running transfer, once: the worker stops at its next step, shows `reason`
     // in an error box (none when it is empty) and ends as usual (an export keeps the
     // blocks written in its part file). A transfer whose last block was answered still succeeds.
+    // `logLine`, when given, is logged by the worker as its first word on ending (not when
+    // it succeeds after all), so that it comes before the lines the ending writes.
     // False, and nothing happens, when no transfer runs or its end is already decided.
-    bool Abort(const std::string& reason);
+    bool Abort(const std::string& reason, const std::string& logLine = {});
     // Ends a running transfer with no box at all, also one that an Abort asked for.
     void Stop();
     // Waits for the worker thread to end.
@@ -171,6 +173,7 @@ private:
         std::string boxText;
         std::string caption;
         FileError fileError = {};
+        std::string abortLogLine;
     };
 
     void LibraryTransferThread(TransferJob job);
@@ -210,6 +213,7 @@ private:
     bool endAsked_ = false;
     bool silentEnd_ = false;
     std::string endReason_;
+    std::string endLogLine_;
 };
 
 // The request frames, from `source` to the broadcast address.

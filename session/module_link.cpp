@@ -120,7 +120,8 @@ void ModuleLink::NotifyDeviceLost(int port, const serial::SysError& error,
         lost_ = error;
     }
     front_.Log(DeviceLostText(port, error), {});
-    if (transfer_.Abort({})) front_.Log("码库传输中止：串口已断开", {});
+    // The worker logs the abort's line itself, ahead of where its bytes were kept.
+    transfer_.Abort({}, "码库传输中止：串口已断开");
     front_.OnLineLost(std::move(current));
 }
 

@@ -114,7 +114,9 @@ public:
     // The library transfer (see library::LibraryTransfer).
     bool StartTransfer(const library::TransferJob& job) { return transfer_.Start(job); }
     bool IsTransferRunning() const { return transfer_.IsRunning(); }
-    bool AbortTransfer(const std::string& reason) { return transfer_.Abort(reason); }
+    bool AbortTransfer(const std::string& reason, const std::string& logLine = {}) {
+        return transfer_.Abort(reason, logLine);
+    }
     void StopTransfer() { transfer_.Stop(); }
     void JoinTransfer() { transfer_.Join(); }
 

@@ -78,7 +78,7 @@ void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
 }
 
 void CConsoleDlg::EndTransferWithTheLine(const std::string& cause) {
-    if (m_link.AbortTransfer({})) LogEvent("码库传输中止：" + cause);
+    m_link.AbortTransfer({}, "码库传输中止：" + cause);
 }
 
 void CConsoleDlg::OnLibraryTransferEnded(const TransferProgress& result) {
