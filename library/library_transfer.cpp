@@ -109,7 +109,6 @@ bool LibraryTransfer::Start(const TransferJob& job) {
         awaitingAck_ = acked_ = false;
         endAsked_ = silentEnd_ = false;
         endReason_.clear();
-        endLogLine_.clear();
     }
     try {
         worker_ = std::thread(&LibraryTransfer::LibraryTransferThread, this, job);
@@ -126,13 +125,14 @@ bool LibraryTransfer::IsRunning() const {
     return worker_.joinable() && !endHanded_;
 }
 
-bool LibraryTransfer::Abort(const std::string& reason, const std::string& logLine) {
+bool LibraryTransfer::Abort(const std::string& reason, const std::function<void()>& announce) {
     {
         std::lock_guard lock(mutex_);
         if (!running_ || endAsked_) return false;
         endAsked_ = true;
         endReason_ = reason;
-        endLogLine_ = logLine;
+        // Under the lock: the worker concludes under it too, so it cannot end before this.
+        if (announce) announce();
     }
     wake_.notify_all();
     return true;
@@ -220,7 +220,6 @@ void LibraryTransfer::RunToTheEnd(const TransferJob& job) {
         Conclude(isImport ? RunImport(job.path, progress) : RunExport(job, progress));
     progress.outcome = ending.outcome;
     progress.fileError = ending.fileError;
-    if (!ending.abortLogLine.empty()) host_.Log(ending.abortLogLine, {});
     {
         std::lock_guard lock(mutex_);
         progress.strayBlocks = strayBlocks_;
@@ -418,8 +417,8 @@ LibraryTransfer::Ending LibraryTransfer::Conclude(Ending own) {
     // The last block was answered: the transfer is complete, whatever end was asked for
     // meanwhile (a silent end still shows no box).
     if (own.outcome == TransferOutcome::kSucceeded) return own;
-    if (silentEnd_) return {TransferOutcome::kStopped, {}, {}, {}, endLogLine_};
-    if (endAsked_) return {TransferOutcome::kAborted, endReason_, kErrorCaption, {}, endLogLine_};
+    if (silentEnd_) return {TransferOutcome::kStopped, {}, {}};
+    if (endAsked_) return {TransferOutcome::kAborted, endReason_, kErrorCaption};
     return own;
 }
 

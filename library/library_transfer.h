@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -139,10 +140,10 @@ public:
     // Ends a running transfer, once: the worker stops at its next step, shows `reason`
     // in an error box (none when it is empty) and ends as usual (an export keeps the
     // blocks written in its part file). A transfer whose last block was answered still succeeds.
-    // `logLine`, when given, is logged by the worker as its first word on ending (not when
-    // it succeeds after all), so that it comes before the lines the ending writes.
+    // `announce` runs once the end is decided and before the worker can take it up, so
+    // that what it logs comes ahead of every line the ending writes.
     // False, and nothing happens, when no transfer runs or its end is already decided.
-    bool Abort(const std::string& reason, const std::string& logLine = {});
+    bool Abort(const std::string& reason, const std::function<void()>& announce = {});
     // Ends a running transfer with no box at all, also one that an Abort asked for.
     void Stop();
     // Waits for the worker thread to end.
@@ -173,7 +174,6 @@ private:
         std::string boxText;
         std::string caption;
         FileError fileError = {};
-        std::string abortLogLine;
     };
 
     void LibraryTransferThread(TransferJob job);
@@ -213,7 +213,6 @@ private:
     bool endAsked_ = false;
     bool silentEnd_ = false;
     std::string endReason_;
-    std::string endLogLine_;
 };
 
 // The request frames, from `source` to the broadcast address.

@@ -110,6 +110,10 @@ void ModuleLink::SendSerialMessages(std::vector<serial::SerialMessage> messages,
     }
 }
 
+bool ModuleLink::AbortTransfer(const std::string& reason, const std::string& logLine) {
+    return transfer_.Abort(reason, [&] { front_.Log(logLine, {}); });
+}
+
 // Before the channel's box: nothing a transfer sends can arrive now, and it must not
 // wait behind a box the operator may leave open, to time out there.
 void ModuleLink::NotifyDeviceLost(int port, const serial::SysError& error,
@@ -120,8 +124,7 @@ void ModuleLink::NotifyDeviceLost(int port, const serial::SysError& error,
         lost_ = error;
     }
     front_.Log(DeviceLostText(port, error), {});
-    // The worker logs the abort's line itself, ahead of where its bytes were kept.
-    transfer_.Abort({}, "码库传输中止：串口已断开");
+    AbortTransfer({}, "码库传输中止：串口已断开");
     front_.OnLineLost(std::move(current));
 }
 

@@ -114,9 +114,8 @@ public:
     // The library transfer (see library::LibraryTransfer).
     bool StartTransfer(const library::TransferJob& job) { return transfer_.Start(job); }
     bool IsTransferRunning() const { return transfer_.IsRunning(); }
-    bool AbortTransfer(const std::string& reason, const std::string& logLine = {}) {
-        return transfer_.Abort(reason, logLine);
-    }
+    // Ends a running transfer; `logLine` is logged ahead of every line its ending writes.
+    bool AbortTransfer(const std::string& reason, const std::string& logLine);
     void StopTransfer() { transfer_.Stop(); }
     void JoinTransfer() { transfer_.Join(); }
 
