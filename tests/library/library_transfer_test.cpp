@@ -147,9 +147,10 @@ private:
             if (!frames.empty() || !due.empty()) continue;
             if (ended) return true;
             // Waiting, with every frame sent before the wait delivered: nothing is on its
-            // way, and the time runs on to the next reply or time-out.
+            // way, and the time runs on to the next reply or time-out. A wait whose
+            // deadline has come is one the worker is leaving: it sends or ends next.
             const auto deadline = clock.WaitDeadline();
-            if (deadline && OutboxEmpty()) {
+            if (deadline && *deadline > clock.Now() && OutboxEmpty()) {
                 TimePoint next = *deadline;
                 if (const auto reply = peer_.nextDue()) next = std::min(next, *reply);
                 clock.AdvanceTo(std::max(next, clock.Now() + 1ms));
