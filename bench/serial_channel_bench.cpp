@@ -11,7 +11,7 @@
 #include "serial/serial_channel.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/pty_pair.h"
-#include "ui/window_serial_owner.h"
+#include "tests/support/window_serial_owner.h"
 
 namespace orvante {
 namespace {
@@ -36,9 +36,9 @@ double ThreadCpuSeconds() {
 struct Line {
     test::FakeWindow window;
     std::size_t received = 0;
-    ui::WindowSerialOwner owner{window, [this](const serial::SerialMessage& m) {
-                                    received += m.message == serial::WM_SERIAL_RXCHAR;
-                                }};
+    test::WindowSerialOwner owner{window, [this](const serial::SerialMessage& m) {
+                                      received += m.message == serial::WM_SERIAL_RXCHAR;
+                                  }};
     test::PtyPair pty;
     serial::CSerialChannel channel{[this](int) { return pty.SlavePath(); }};
 

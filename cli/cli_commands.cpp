@@ -16,12 +16,12 @@
 #include "functions/pulse_capacity.h"
 #include "functions/timed_tasks.h"
 #include "library/library_file.h"
+#include "platform/sys_error.h"
+#include "platform/utf8_path.h"
 #include "protocol/commands.h"
 #include "protocol/module_frame.h"
 #include "protocol/replies.h"
 #include "serial/port_list.h"
-#include "serial/sys_error.h"
-#include "serial/utf8_path.h"
 
 namespace orvante::cli {
 
@@ -243,13 +243,13 @@ bool ReadInput(const std::string& file, std::string* text, std::string* error) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> opened(nullptr, &std::fclose);
     if (!standardInput) {
         std::error_code ignored;
-        if (std::filesystem::is_directory(serial::PathFromUtf8(file), ignored)) {
+        if (std::filesystem::is_directory(platform::PathFromUtf8(file), ignored)) {
             *error = file + " is a folder";
             return false;
         }
-        opened.reset(serial::OpenFile(serial::PathFromUtf8(file), "rb"));
+        opened.reset(platform::OpenFile(platform::PathFromUtf8(file), "rb"));
         if (!opened) {
-            *error = "cannot read " + file + ": " + serial::SysError::FromErrno(errno).text;
+            *error = "cannot read " + file + ": " + platform::SysError::FromErrno(errno).text;
             return false;
         }
     }
@@ -264,7 +264,7 @@ bool ReadInput(const std::string& file, std::string* text, std::string* error) {
         }
     }
     if (std::ferror(in)) {
-        *error = "cannot read " + name + ": " + serial::SysError::FromErrno(errno).text;
+        *error = "cannot read " + name + ": " + platform::SysError::FromErrno(errno).text;
         return false;
     }
     return true;
@@ -395,7 +395,7 @@ std::string FinishExport(const CommandValues&, CliOptions& options) {
     }
     std::error_code ignored;
     options.exportFileExisted =
-        std::filesystem::exists(serial::PathFromUtf8(options.file), ignored);
+        std::filesystem::exists(platform::PathFromUtf8(options.file), ignored);
     return {};
 }
 

@@ -5,10 +5,10 @@
 
 #include "cli/exit_status.h"
 #include "cli/interrupt_watcher.h"
+#include "platform/sys_error.h"
 #include "platform/thread_failure.h"
 #include "protocol/commands.h"
 #include "serial/port_list.h"
-#include "serial/sys_error.h"
 
 namespace orvante::cli {
 
@@ -17,7 +17,7 @@ namespace {
 using session::WaitEnd;
 using std::chrono::milliseconds;
 
-std::string WithReason(const std::string& text, const serial::SysError& error) {
+std::string WithReason(const std::string& text, const platform::SysError& error) {
     return error.text.empty() ? text : text + " (" + error.text + ")";
 }
 
@@ -151,7 +151,7 @@ void CommandContext::Print(const json& object, const std::string& plain) {
     const std::string text = options_.json ? JsonText(object) : plain;
     if ((std::fprintf(streams_.out, "%s\n", text.c_str()) < 0 || std::fflush(streams_.out) != 0) &&
         outputError_.empty()) {
-        outputError_ = serial::SysError::FromErrno(errno).text;
+        outputError_ = platform::SysError::FromErrno(errno).text;
     }
 }
 
@@ -168,7 +168,7 @@ int CommandContext::WaitFailed(WaitEnd end, const std::string& what, millisecond
         case WaitEnd::kLost: {
             const auto error = session_.LostError();
             return Fail(kExitPort, WithReason(options_.port + " was lost",
-                                              error.value_or(serial::SysError{})));
+                                              error.value_or(platform::SysError{})));
         }
         case WaitEnd::kTimedOut:
         case WaitEnd::kAnswered:
@@ -266,7 +266,7 @@ int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
         std::fputs(parsed.error.c_str(), stderr);
         if (std::fputs(parsed.output.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             std::fprintf(stderr, "orvante-cli: cannot write the output: %s\n",
-                         serial::SysError::FromErrno(errno).text.c_str());
+                         platform::SysError::FromErrno(errno).text.c_str());
             return kExitFailure;
         }
         if (!parsed.options) return parsed.exitCode;

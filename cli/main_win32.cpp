@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 
 // After the program's own headers: <windows.h> defines EV_RXCHAR and the other comm
 // event bits as macros, which the channel's header names as constants.
@@ -16,7 +16,7 @@ int wmain(int argc, wchar_t** argv) {
     using namespace orvante::cli;
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> arguments;
-    for (int i = 0; i < argc; ++i) arguments.push_back(orvante::serial::Utf8FromWide(argv[i]));
+    for (int i = 0; i < argc; ++i) arguments.push_back(orvante::platform::Utf8FromWide(argv[i]));
     std::vector<char*> pointers;
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     pointers.push_back(nullptr);

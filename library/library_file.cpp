@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <system_error>
 
 #include "library/part_file.h"
-#include "serial/sys_error.h"
-#include "serial/utf8_path.h"
+#include "platform/sys_error.h"
+#include "platform/utf8_path.h"
 
 namespace orvante::library {
 
@@ -18,7 +19,11 @@ constexpr const char* kPartSuffix = ".part";
 constexpr int kMaxLinkHops = 40;
 
 FileError SystemError(FileProblem problem, int code) {
-    return FileError{problem, serial::SysError::FromErrno(code).text};
+    return FileError{problem, platform::SysError::FromErrno(code).text};
+}
+
+FileError SystemError(FileProblem problem, std::errc condition) {
+    return FileError{problem, std::make_error_code(condition).message()};
 }
 
 // Something other than a regular file (a folder, a pipe, a device) is refused before it
@@ -50,13 +55,13 @@ fs::path FolderOf(const fs::path& file) {
 }  // namespace
 
 bool ReadLibraryFile(const std::string& path, std::vector<std::uint8_t>* image, FileError* error) {
-    if (const FileProblem problem = ProblemOfOtherThanRegularFile(serial::PathFromUtf8(path));
+    if (const FileProblem problem = ProblemOfOtherThanRegularFile(platform::PathFromUtf8(path));
         problem != FileProblem::kNone) {
         *error = FileError{problem, {}};
         return false;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        serial::OpenFile(serial::PathFromUtf8(path), "rb"), &std::fclose);
+        platform::OpenFile(platform::PathFromUtf8(path), "rb"), &std::fclose);
     if (!file) {
         *error = SystemError(FileProblem::kCannotOpen, errno);
         return false;
@@ -93,7 +98,7 @@ ExportFile::~ExportFile() {
 }
 
 bool ExportFile::CheckTarget(const std::string& path, FileError* error) {
-    const fs::path target = FollowLinks(serial::PathFromUtf8(path));
+    const fs::path target = FollowLinks(platform::PathFromUtf8(path));
     if (const FileProblem problem = ProblemOfOtherThanRegularFile(target);
         problem != FileProblem::kNone) {
         *error = FileError{problem, {}};
@@ -102,8 +107,9 @@ bool ExportFile::CheckTarget(const std::string& path, FileError* error) {
     const fs::path folder = FolderOf(target);
     std::error_code ignored;
     if (!fs::is_directory(folder, ignored)) {
-        *error =
-            SystemError(FileProblem::kCannotWrite, fs::exists(folder, ignored) ? ENOTDIR : ENOENT);
+        *error = SystemError(FileProblem::kCannotWrite, fs::exists(folder, ignored)
+                                                            ? std::errc::not_a_directory
+                                                            : std::errc::no_such_file_or_directory);
         return false;
     }
     std::string reason;
@@ -115,13 +121,13 @@ bool ExportFile::CheckTarget(const std::string& path, FileError* error) {
 }
 
 std::string ExportFile::PartPathOf(const std::string& path) {
-    return serial::Utf8FromPath(FollowLinks(serial::PathFromUtf8(path))) + kPartSuffix;
+    return platform::Utf8FromPath(FollowLinks(platform::PathFromUtf8(path))) + kPartSuffix;
 }
 
 bool ExportFile::Create(const std::string& path, FileError* error) {
     file_.reset();
     size_ = 0;
-    target_ = FollowLinks(serial::PathFromUtf8(path));
+    target_ = FollowLinks(platform::PathFromUtf8(path));
     if (const FileProblem problem = ProblemOfOtherThanRegularFile(target_);
         problem != FileProblem::kNone) {
         *error = FileError{problem, {}};
@@ -129,7 +135,7 @@ bool ExportFile::Create(const std::string& path, FileError* error) {
     }
     part_ = target_;
     part_ += kPartSuffix;
-    partPath_ = serial::Utf8FromPath(part_);
+    partPath_ = platform::Utf8FromPath(part_);
     // A part file left by an earlier export is ours to replace; a folder of that name
     // is not, and the exclusive create below then refuses it.
     std::error_code ignored;
@@ -147,7 +153,7 @@ bool ExportFile::Create(const std::string& path, FileError* error) {
 bool ExportFile::WriteBlock(std::size_t offset, std::span<const std::uint8_t> bytes,
                             FileError* error) {
     if (!file_) {
-        *error = SystemError(FileProblem::kCannotWrite, EBADF);
+        *error = SystemError(FileProblem::kCannotWrite, std::errc::bad_file_descriptor);
         return false;
     }
     // An empty block writes nothing, and a file does not grow by seeking alone.
@@ -164,7 +170,7 @@ bool ExportFile::WriteBlock(std::size_t offset, std::span<const std::uint8_t> by
 
 bool ExportFile::Commit(FileError* error) {
     if (!file_) {
-        *error = SystemError(FileProblem::kCannotWrite, EBADF);
+        *error = SystemError(FileProblem::kCannotWrite, std::errc::bad_file_descriptor);
         return false;
     }
     std::string reason;

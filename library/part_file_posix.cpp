@@ -5,14 +5,14 @@
 #include <cerrno>
 
 #include "library/part_file.h"
-#include "serial/sys_error.h"
+#include "platform/sys_error.h"
 
 namespace orvante::library::detail {
 
 namespace {
 
 bool Failed(std::string* reason) {
-    *reason = serial::SysError::FromErrno(errno).text;
+    *reason = platform::SysError::FromErrno(errno).text;
     return false;
 }
 

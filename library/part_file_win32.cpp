@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "library/part_file.h"
-#include "serial/sys_error.h"
+#include "platform/sys_error.h"
 
 // After the program's own headers, as everywhere: <windows.h> defines macros that
 // clash with names of the serial layer.
@@ -18,12 +18,12 @@ std::FILE* CreateNewFile(const std::filesystem::path& path, std::string* reason)
     const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                           _S_IREAD | _S_IWRITE);
     if (fd < 0) {
-        *reason = serial::SysError::FromErrno(errno).text;
+        *reason = platform::SysError::FromErrno(errno).text;
         return nullptr;
     }
     std::FILE* file = _fdopen(fd, "wb");
     if (file == nullptr) {
-        *reason = serial::SysError::FromErrno(errno).text;
+        *reason = platform::SysError::FromErrno(errno).text;
         _close(fd);
         _wremove(path.c_str());
     }
@@ -32,7 +32,7 @@ std::FILE* CreateNewFile(const std::filesystem::path& path, std::string* reason)
 
 bool SyncFile(std::FILE* file, std::string* reason) {
     if (std::fflush(file) != 0 || _commit(_fileno(file)) != 0) {
-        *reason = serial::SysError::FromErrno(errno).text;
+        *reason = platform::SysError::FromErrno(errno).text;
         return false;
     }
     return true;
@@ -48,7 +48,7 @@ bool ReplaceWith(const std::filesystem::path& part, const std::filesystem::path&
                  std::string* reason) {
     if (!MoveFileExW(part.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *reason = serial::SysError::FromSystemCode(GetLastError()).text;
+        *reason = platform::SysError::FromSystemCode(GetLastError()).text;
         return false;
     }
     return true;

@@ -2,8 +2,8 @@
 
 namespace orvante::protocol {
 
-std::string FormatLogEntry(const TimeOfDay& time, const std::string& text, const std::uint8_t* data,
-                           int count) {
+std::string FormatLogEntry(const platform::TimeOfDay& time, const std::string& text,
+                           const std::uint8_t* data, int count) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     auto twoDigits = [](int value) {
         return std::string{static_cast<char>('0' + value / 10 % 10),

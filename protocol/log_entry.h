@@ -5,12 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace orvante::protocol {
+#include "platform/local_time.h"
 
-struct TimeOfDay {
-    int hour, minute, second;
-};
-TimeOfDay LocalTimeOfDay();
+namespace orvante::protocol {
 
 // The texts that introduce a frame's dump.
 inline constexpr const char* kSentLogText = "发送:";
@@ -18,7 +15,7 @@ inline constexpr const char* kReceivedLogText = "接收:";
 
 // One entry: CR LF, "hh:mm:ss", a space, the text, then "%02X " for each byte. A count
 // of 0 or less means no dump.
-std::string FormatLogEntry(const TimeOfDay& time, const std::string& text, const std::uint8_t* data,
-                           int count);
+std::string FormatLogEntry(const platform::TimeOfDay& time, const std::string& text,
+                           const std::uint8_t* data, int count);
 
 }  // namespace orvante::protocol

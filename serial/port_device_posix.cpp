@@ -1,5 +1,3 @@
-#include "serial/port_device.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -8,13 +6,15 @@
 
 #include <cerrno>
 
+#include "serial/port_device.h"
+
 namespace orvante::serial {
 
 namespace {
 
 // Stores the failure when the caller asked for it.
-void Record(SysError* error, int code) {
-    if (error != nullptr) *error = SysError::FromErrno(code);
+void Record(platform::SysError* error, int code) {
+    if (error != nullptr) *error = platform::SysError::FromErrno(code);
 }
 
 // Owns a descriptor while Open is still checking it, so that every early return closes it.
@@ -56,7 +56,7 @@ PortDevice::~PortDevice() {
 //   against programs that take the lock too.
 // The lock is taken first: a loser of the race then leaves without touching the flag,
 // which belongs to the winner.
-bool PortDevice::Open(const std::string& path, SysError* error) {
+bool PortDevice::Open(const std::string& path, platform::SysError* error) {
     Close();
     FdGuard fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd.Get() < 0) {
@@ -87,7 +87,7 @@ void PortDevice::Close() {
     fd_ = -1;
 }
 
-bool PortDevice::SetRts(bool on, SysError* error) {
+bool PortDevice::SetRts(bool on, platform::SysError* error) {
     int bits = TIOCM_RTS;
     if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
         Record(error, errno);
@@ -106,7 +106,7 @@ std::size_t PortDevice::InputCount() const {
     return static_cast<std::size_t>(count);
 }
 
-ssize_t PortDevice::Read(std::uint8_t* buffer, std::size_t size, SysError* error) {
+ssize_t PortDevice::Read(std::uint8_t* buffer, std::size_t size, platform::SysError* error) {
     if (size == 0) return 0;
     const ssize_t n = ::read(fd_, buffer, size);
     if (n > 0) return n;
@@ -122,7 +122,7 @@ ssize_t PortDevice::Read(std::uint8_t* buffer, std::size_t size, SysError* error
     return -1;
 }
 
-ssize_t PortDevice::Write(const std::uint8_t* data, std::size_t size, SysError* error) {
+ssize_t PortDevice::Write(const std::uint8_t* data, std::size_t size, platform::SysError* error) {
     if (size == 0) return 0;
     const ssize_t n = ::write(fd_, data, size);
     if (n >= 0) return n;

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/sys_error.h"
 #include "serial/line_settings.h"
-#include "serial/sys_error.h"
 
 namespace orvante::serial {
 
@@ -21,16 +21,16 @@ namespace orvante::serial {
 // ("SetCommState()", ...), and the system's reason.
 struct CallFailure {
     std::string call;
-    SysError error;
+    platform::SysError error;
 };
 
 // What one wait found ready; several may be at once.
 struct PortWake {
     bool stop = false;
-    bool input = false;     // bytes have arrived
-    bool writable = false;  // a write the port did not take whole may go on
-    bool lost = false;      // the port reports a hang-up or an error: the device is gone
-    SysError lostError;     // with `lost`: the reason to report
+    bool input = false;            // bytes have arrived
+    bool writable = false;         // a write the port did not take whole may go on
+    bool lost = false;             // the port reports a hang-up or an error: the device is gone
+    platform::SysError lostError;  // with `lost`: the reason to report
     bool send = false;
 
     bool AnyFromPort() const { return input || writable || lost; }
@@ -53,10 +53,10 @@ public:
     void ResetSend();
 
     // The error of a port number that names no device.
-    static SysError NoSuchDevice();
+    static platform::SysError NoSuchDevice();
     // Opens the device read/write, exclusively, for waiting without blocking; a device
     // held elsewhere fails. Closes any port held before.
-    bool Open(const std::string& path, SysError* error);
+    bool Open(const std::string& path, platform::SysError* error);
     void Close();  // harmless when nothing is open
     bool IsOpen() const;
     // Sets the line from a definition text ("baud=9600 parity=N data=8 stop=1") with
@@ -69,15 +69,15 @@ public:
     std::size_t InputCount();
     // Takes what is waiting, up to `size`, never waiting itself: > 0 bytes read, 0 none
     // waiting, -1 a failure with *error set.
-    std::ptrdiff_t Read(std::uint8_t* buffer, std::size_t size, SysError* error);
+    std::ptrdiff_t Read(std::uint8_t* buffer, std::size_t size, platform::SysError* error);
     // Hands bytes to the port without waiting: the count taken (0 when it has no room
     // now; Wait with `wantWrite` says when it has), -1 a failure with *error set.
-    std::ptrdiff_t Write(const std::uint8_t* data, std::size_t size, SysError* error);
+    std::ptrdiff_t Write(const std::uint8_t* data, std::size_t size, platform::SysError* error);
 
     // Monitor thread: waits until the stop event, the port (input, a hang-up; room to
     // write with `wantWrite`) or the send event is ready. False when the wait itself
     // failed, with *error set.
-    bool Wait(bool wantWrite, PortWake* wake, SysError* error);
+    bool Wait(bool wantWrite, PortWake* wake, platform::SysError* error);
     // Waits up to `timeout` for the stop event alone: true when it is set (or the wait
     // failed, which ends a wait just as well).
     bool WaitForStop(std::chrono::nanoseconds timeout);

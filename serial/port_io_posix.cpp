@@ -20,7 +20,7 @@ struct PortIo::State {
 
 PortIo::PortIo() : state_(std::make_unique<State>()) {
     if (!state_->stop.IsValid() || !state_->send.IsValid()) {
-        state_->eventsFailure = CallFailure{"eventfd()", SysError::FromErrno(errno)};
+        state_->eventsFailure = CallFailure{"eventfd()", platform::SysError::FromErrno(errno)};
     }
 }
 
@@ -46,11 +46,11 @@ void PortIo::ResetSend() {
     state_->send.Reset();
 }
 
-SysError PortIo::NoSuchDevice() {
-    return SysError::FromErrno(ENOENT);
+platform::SysError PortIo::NoSuchDevice() {
+    return platform::SysError::FromErrno(ENOENT);
 }
 
-bool PortIo::Open(const std::string& path, SysError* error) {
+bool PortIo::Open(const std::string& path, platform::SysError* error) {
     return state_->port.Open(path, error);
 }
 
@@ -68,16 +68,16 @@ std::optional<CallFailure> PortIo::Configure(const std::string& definition,
     // reads only what is there, and the channel keeps the mask itself.
     PortDevice& port = state_->port;
     KernelTermios current;
-    SysError error;
+    platform::SysError error;
     if (!port.GetState(&current, &error)) return CallFailure{"GetCommState()", error};
     const std::optional<LineSettings> parsed = ParseLineDefinition(definition, settings);
-    if (!parsed) return CallFailure{"BuildCommDCB()", SysError::FromErrno(EINVAL)};
+    if (!parsed) return CallFailure{"BuildCommDCB()", platform::SysError::FromErrno(EINVAL)};
     settings = *parsed;
     if (!port.SetState(MakeRawTermios(current, settings), &error)) {
         return CallFailure{"SetCommState()", error};
     }
     // Pseudo-terminals and some adapters have no modem lines; that is not an error.
-    SysError noModemLines;
+    platform::SysError noModemLines;
     port.SetRts(settings.rtsEnable, &noModemLines);
     return std::nullopt;
 }
@@ -90,15 +90,16 @@ std::size_t PortIo::InputCount() {
     return state_->port.InputCount();
 }
 
-std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* error) {
+std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, platform::SysError* error) {
     return state_->port.Read(buffer, size, error);
 }
 
-std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size, SysError* error) {
+std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size,
+                             platform::SysError* error) {
     return state_->port.Write(data, size, error);
 }
 
-bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
+bool PortIo::Wait(bool wantWrite, PortWake* wake, platform::SysError* error) {
     // Only the monitor thread closes the port while it waits, so its fd is stable here.
     pollfd waits[3] = {
         {state_->stop.Fd(), POLLIN, 0},
@@ -107,7 +108,7 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
     };
     while (poll(waits, 3, -1) < 0) {
         if (errno != EINTR) {
-            *error = SysError::FromErrno(errno);
+            *error = platform::SysError::FromErrno(errno);
             return false;
         }
     }
@@ -118,7 +119,8 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
     wake->writable = (port & POLLOUT) != 0;
     wake->lost = (port & (POLLHUP | POLLERR | POLLNVAL)) != 0;
     // A hang-up whose read did not fail still means the device is gone.
-    if (wake->lost) wake->lostError = SysError::FromErrno((port & POLLNVAL) ? EBADF : EIO);
+    if (wake->lost)
+        wake->lostError = platform::SysError::FromErrno((port & POLLNVAL) ? EBADF : EIO);
     wake->send = waits[2].revents != 0;
     return true;
 }

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/wide_text.h"
 #include "serial/port_io.h"
-#include "serial/wide_text.h"
 
 // Windows 10 1803 and later; MinGW's headers may not name it yet.
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -48,8 +48,13 @@ HANDLE NewManualResetEvent() {
     return CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
-SysError LastError() {
-    return SysError::FromSystemCode(GetLastError());
+platform::SysError LastError() {
+    return platform::SysError::FromSystemCode(GetLastError());
+}
+
+// A failure of a call on the port once it is open.
+platform::SysError LastDeviceError() {
+    return platform::SysError::FromDeviceCall(GetLastError());
 }
 
 bool IsSignalled(HANDLE handle) {
@@ -142,14 +147,14 @@ void PortIo::ResetSend() {
     ResetEvent(state_->send.Get());
 }
 
-SysError PortIo::NoSuchDevice() {
-    return SysError::FromSystemCode(ERROR_FILE_NOT_FOUND);
+platform::SysError PortIo::NoSuchDevice() {
+    return platform::SysError::FromSystemCode(ERROR_FILE_NOT_FOUND);
 }
 
-bool PortIo::Open(const std::string& path, SysError* error) {
+bool PortIo::Open(const std::string& path, platform::SysError* error) {
     Close();
-    Handle port(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    Handle port(CreateFileW(platform::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!port.IsValid()) {
         *error = LastError();
         return false;
@@ -196,9 +201,10 @@ std::optional<CallFailure> PortIo::Configure(const std::string& definition,
     // mark and space parity and other forms.
     const std::optional<LineSettings> parsed = ParseLineDefinition(definition, settings);
     if (!parsed) {
-        return CallFailure{"BuildCommDCB()", SysError::FromSystemCode(ERROR_INVALID_PARAMETER)};
+        return CallFailure{"BuildCommDCB()",
+                           platform::SysError::FromSystemCode(ERROR_INVALID_PARAMETER)};
     }
-    if (!BuildCommDCBW(WideFromUtf8(definition).c_str(), &dcb)) {
+    if (!BuildCommDCBW(platform::WideFromUtf8(definition).c_str(), &dcb)) {
         return CallFailure{"BuildCommDCB()", LastError()};
     }
     settings = *parsed;
@@ -219,7 +225,8 @@ std::optional<CallFailure> PortIo::Configure(const std::string& definition,
     applied.DCBlength = sizeof applied;
     if (!GetCommState(s.port.Get(), &applied)) return CallFailure{"GetCommState()", LastError()};
     if (!RateKept(dcb.BaudRate, applied.BaudRate)) {
-        return CallFailure{"SetCommState()", SysError::FromSystemCode(ERROR_INVALID_PARAMETER)};
+        return CallFailure{"SetCommState()",
+                           platform::SysError::FromSystemCode(ERROR_INVALID_PARAMETER)};
     }
     s.baudRate = applied.BaudRate;
     return std::nullopt;
@@ -236,12 +243,12 @@ std::size_t PortIo::InputCount() {
     return status.cbInQue;
 }
 
-std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* error) {
+std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, platform::SysError* error) {
     State& s = *state_;
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(s.port.Get(), &errors, &status)) {
-        *error = LastError();
+        *error = LastDeviceError();
         return -1;
     }
     // Exactly what is queued: a read of an empty queue may stay pending on some drivers.
@@ -254,7 +261,7 @@ std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* er
     if (!ReadFile(s.port.Get(), buffer, wanted, nullptr, &read)) {
         const DWORD code = GetLastError();
         if (code != ERROR_IO_PENDING) {
-            *error = SysError::FromSystemCode(code);
+            *error = platform::SysError::FromDeviceCall(code);
             return -1;
         }
         // The bytes are there, so this ends at once; a driver that holds on is given up.
@@ -265,7 +272,7 @@ std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* er
     if (!GetOverlappedResult(s.port.Get(), &read, &count, TRUE)) {
         const DWORD code = GetLastError();
         if (code == ERROR_OPERATION_ABORTED) return static_cast<std::ptrdiff_t>(count);
-        *error = SysError::FromSystemCode(code);
+        *error = platform::SysError::FromDeviceCall(code);
         return -1;
     }
     return static_cast<std::ptrdiff_t>(count);
@@ -273,7 +280,8 @@ std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, SysError* er
 
 // A write ends when the driver has taken the bytes, at once unless its queue is full;
 // it is waited for here, with a bound, so that no write is left in flight.
-std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size, SysError* error) {
+std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size,
+                             platform::SysError* error) {
     if (size == 0) return 0;
     State& s = *state_;
     OVERLAPPED write{};
@@ -283,7 +291,7 @@ std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size, SysErro
     if (!WriteFile(s.port.Get(), data, length, nullptr, &write)) {
         const DWORD code = GetLastError();
         if (code != ERROR_IO_PENDING) {
-            *error = SysError::FromSystemCode(code);
+            *error = platform::SysError::FromDeviceCall(code);
             return -1;
         }
         if (WaitForSingleObject(write.hEvent, WriteTimeoutMs(length, s.baudRate)) !=
@@ -295,13 +303,13 @@ std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size, SysErro
     if (!GetOverlappedResult(s.port.Get(), &write, &written, TRUE)) {
         const DWORD code = GetLastError();
         if (code == ERROR_OPERATION_ABORTED) return static_cast<std::ptrdiff_t>(written);
-        *error = SysError::FromSystemCode(code);
+        *error = platform::SysError::FromDeviceCall(code);
         return -1;
     }
     return static_cast<std::ptrdiff_t>(written);
 }
 
-bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
+bool PortIo::Wait(bool wantWrite, PortWake* wake, platform::SysError* error) {
     State& s = *state_;
     *wake = PortWake{};
     // A write that found the driver's queue full was already waited for in Write; the
@@ -315,7 +323,7 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
             COMSTAT status{};
             if (!ClearCommError(s.port.Get(), &errors, &status)) {
                 wake->lost = true;
-                wake->lostError = LastError();
+                wake->lostError = LastDeviceError();
                 return true;
             }
             if (status.cbInQue > 0) wake->input = true;
@@ -331,7 +339,7 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
                 s.commPending = true;
             } else {
                 wake->lost = true;
-                wake->lostError = LastError();
+                wake->lostError = LastDeviceError();
                 return true;
             }
         }
@@ -340,7 +348,7 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
         const DWORD result =
             WaitForMultipleObjects(s.commPending ? 3 : 1, waits, FALSE, portReady ? 0 : INFINITE);
         if (result == WAIT_FAILED) {
-            *error = LastError();
+            *error = LastDeviceError();
             return false;
         }
         wake->stop = IsSignalled(s.stop.Get());
@@ -367,7 +375,7 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, SysError* error) {
                 if (code != ERROR_OPERATION_ABORTED || ++s.abortedWaits > 3 ||
                     !ClearCommError(s.port.Get(), &errors, &status)) {
                     wake->lost = true;
-                    wake->lostError = SysError::FromSystemCode(
+                    wake->lostError = platform::SysError::FromDeviceCall(
                         code == ERROR_OPERATION_ABORTED ? GetLastError() : code);
                 }
             }

@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "platform/wide_text.h"
 #include "serial/port_list.h"
-#include "serial/wide_text.h"
 
 namespace orvante::serial {
 
@@ -26,7 +26,8 @@ private:
 // "\Device\Serial0" -> "Serial0": the device's own name, as the list shows it.
 std::string DeviceNameOf(const std::wstring& valueName) {
     const std::size_t slash = valueName.find_last_of(L'\\');
-    return Utf8FromWide(slash == std::wstring::npos ? valueName : valueName.substr(slash + 1));
+    return platform::Utf8FromWide(slash == std::wstring::npos ? valueName
+                                                              : valueName.substr(slash + 1));
 }
 
 std::string PortPath(int port) {
@@ -59,7 +60,7 @@ DeviceMap ScanDeviceMap() {
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status != ERROR_SUCCESS || type != REG_SZ) continue;
         const std::string comName =
-            Utf8FromWide(std::wstring(data, dataBytes / sizeof(wchar_t)).c_str());
+            platform::Utf8FromWide(std::wstring(data, dataBytes / sizeof(wchar_t)).c_str());
         const std::optional<int> number = ComPortNumber(comName);
         if (!number) continue;
         map.emplace(*number,

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "serial/sys_error.h"
+#include "platform/sys_error.h"
 
 namespace orvante::serial {
 
@@ -21,7 +21,7 @@ enum class PortOpenStatus {
 struct PortOpenResult {
     PortOpenStatus status = PortOpenStatus::kNotFound;
     // The system's reason, where there is one.
-    SysError error;
+    platform::SysError error;
     // With kSettingsRefused: the call that refused ("SetCommState()", ...).
     std::string failedCall;
 
@@ -33,6 +33,6 @@ struct PortOpenResult {
 };
 
 // The kind of a failure of the device's open call.
-PortOpenStatus ClassifyOpenError(const SysError& error);
+PortOpenStatus ClassifyOpenError(const platform::SysError& error);
 
 }  // namespace orvante::serial

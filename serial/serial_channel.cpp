@@ -15,7 +15,8 @@ constexpr std::size_t kReadChunk = 4096;
 
 }  // namespace
 
-std::string ComposePortError(const std::string& callName, const SysError& error, int port) {
+std::string ComposePortError(const std::string& callName, const platform::SysError& error,
+                             int port) {
     // The system's text brings its own line end on the platform this text comes from;
     // strerror's does not, so we add it.
     return "WARNING:  " + callName + " Failed with the following error: \n" + error.text +
@@ -72,7 +73,7 @@ PortOpenResult CSerialChannel::Open(SerialOwner* owner, int portNumber, int baud
 
     const std::optional<std::string> path = m_resolver(portNumber);
     if (!path) return {PortOpenStatus::kNotFound, PortIo::NoSuchDevice(), {}};
-    SysError error;
+    platform::SysError error;
     if (!m_io.Open(*path, &error)) return {ClassifyOpenError(error), error, {}};
     m_bPortOpen = true;
 
@@ -188,7 +189,7 @@ bool CSerialChannel::WriteAtOnce(const std::uint8_t* bytes, std::size_t length) 
     }
     std::unique_lock port(m_csPort, std::try_to_lock);
     if (!port.owns_lock() || !m_io.IsOpen()) return false;
-    SysError error;
+    platform::SysError error;
     const std::ptrdiff_t written = m_io.Write(bytes, length, &error);
     if (written <= 0) return false;
     if (static_cast<std::size_t>(written) < length) {
@@ -198,7 +199,7 @@ bool CSerialChannel::WriteAtOnce(const std::uint8_t* bytes, std::size_t length) 
     return true;
 }
 
-void CSerialChannel::ShowPortError(const std::string& callName, const SysError& error) {
+void CSerialChannel::ShowPortError(const std::string& callName, const platform::SysError& error) {
     if (m_pOwnerWnd) {
         m_pOwnerWnd->ShowStopBox(ComposePortError(callName, error, m_nComPort), kPortErrorCaption);
     }
@@ -209,7 +210,7 @@ void CSerialChannel::ShowPortError(const std::string& callName, const SysError& 
 void CSerialChannel::MonitorThread() {
     for (;;) {
         PortWake wake;
-        SysError error;
+        platform::SysError error;
         if (!m_io.Wait(!m_writing.empty(), &wake, &error)) {
             CloseOnDeviceLoss("WaitCommEvent()", error);
             return;
@@ -234,7 +235,7 @@ CSerialChannel::Step CSerialChannel::OnPortEvent(const PortWake& wake) {
     if (!wake.writable && !wake.lost) LetBytesGather();
 
     std::vector<SerialMessage> messages;
-    SysError error;
+    platform::SysError error;
     if (!DrainInput(messages, &error)) {
         Deliver(std::move(messages));
         CloseOnDeviceLoss("ReadFile()", error);
@@ -260,7 +261,7 @@ void CSerialChannel::LetBytesGather() {
     }
 }
 
-bool CSerialChannel::DrainInput(std::vector<SerialMessage>& messages, SysError* error) {
+bool CSerialChannel::DrainInput(std::vector<SerialMessage>& messages, platform::SysError* error) {
     std::uint8_t buffer[kReadChunk];
     while (!m_bStopRequested) {
         std::ptrdiff_t count;
@@ -316,7 +317,7 @@ CSerialChannel::Step CSerialChannel::OnSendRequest() {
 CSerialChannel::Step CSerialChannel::WritePending() {
     while (!m_writing.empty()) {
         const std::vector<std::uint8_t>& frame = m_writing.front();
-        SysError error;
+        platform::SysError error;
         std::ptrdiff_t written;
         {
             std::lock_guard lock(m_csPort);
@@ -363,7 +364,8 @@ void CSerialChannel::CloseOnStop() {
     if (m_pOwnerWnd) m_pOwnerWnd->WakeWaiter();
 }
 
-void CSerialChannel::CloseOnDeviceLoss(const std::string& callName, const SysError& error) {
+void CSerialChannel::CloseOnDeviceLoss(const std::string& callName,
+                                       const platform::SysError& error) {
     {
         std::lock_guard lock(m_csPort);
         ClosePort();

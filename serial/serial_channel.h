@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sys_error.h"
 #include "serial/input_gathering.h"
 #include "serial/line_settings.h"
 #include "serial/port_io.h"
 #include "serial/port_open_result.h"
 #include "serial/serial_owner.h"
-#include "serial/sys_error.h"
 
 namespace orvante::serial {
 
@@ -34,7 +34,8 @@ inline constexpr std::uint32_t EV_ERR = 0x0080;
 inline constexpr std::uint32_t EV_RING = 0x0100;
 
 // The box text of a failed port call.
-std::string ComposePortError(const std::string& callName, const SysError& error, int port);
+std::string ComposePortError(const std::string& callName, const platform::SysError& error,
+                             int port);
 inline constexpr const char* kPortErrorCaption = "Application Error";
 inline constexpr const char* kPortNotOpenText = "请先打开串口!\n";
 
@@ -85,7 +86,7 @@ public:
     int PortNumber() const { return m_nComPort; }
 
     // The channel's own error box, on whichever thread met the failure.
-    void ShowPortError(const std::string& callName, const SysError& error);
+    void ShowPortError(const std::string& callName, const platform::SysError& error);
 
 private:
     // The monitor thread and its steps.
@@ -94,12 +95,12 @@ private:
     Step OnPortEvent(const PortWake& wake);
     Step OnSendRequest();
     void LetBytesGather();
-    bool DrainInput(std::vector<SerialMessage>& messages, SysError* error);
+    bool DrainInput(std::vector<SerialMessage>& messages, platform::SysError* error);
     Step WritePending();
     void AppendMaskNotifications(std::vector<SerialMessage>& messages) const;
     void Deliver(std::vector<SerialMessage> messages);
     void CloseOnStop();
-    void CloseOnDeviceLoss(const std::string& callName, const SysError& error);
+    void CloseOnDeviceLoss(const std::string& callName, const platform::SysError& error);
 
     // Steps of OpenPort.
     void EndMonitor();

@@ -1,12 +1,13 @@
-// What a serial channel needs from the window that owns it. The channel lives below
-// the window layer, so the window side implements this (ui/window_serial_owner.h).
+// What a serial channel needs from whoever owns it. The channel lives below the window
+// layer, so the owner implements this: the module link, and in the channel's tests and
+// benchmark a plain window owner.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "serial/sys_error.h"
+#include "platform/sys_error.h"
 
 namespace orvante::serial {
 
@@ -46,7 +47,7 @@ public:
     // transfer), before the box, however long that stays open. What concerns the
     // window the owner handles on the window thread, and only while `current` holds
     // there (no port was opened or closed since); `current` may be asked on any thread.
-    virtual void NotifyDeviceLost(int port, const SysError& error,
+    virtual void NotifyDeviceLost(int port, const platform::SysError& error,
                                   std::function<bool()> current) = 0;
 
     // Called on the window thread: returns once `done` holds, handling deliveries to

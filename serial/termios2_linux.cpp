@@ -17,8 +17,8 @@ namespace {
 static_assert(sizeof(termios2::c_cc) == sizeof(KernelTermios::cc),
               "KernelTermios mirrors the kernel's control characters");
 
-void Record(SysError* error, int code) {
-    if (error != nullptr) *error = SysError::FromErrno(code);
+void Record(platform::SysError* error, int code) {
+    if (error != nullptr) *error = platform::SysError::FromErrno(code);
 }
 
 KernelTermios FromKernel(const termios2& k) {
@@ -49,7 +49,7 @@ termios2 ToKernel(const KernelTermios& t) {
 
 }  // namespace
 
-bool PortDevice::GetState(KernelTermios* state, SysError* error) const {
+bool PortDevice::GetState(KernelTermios* state, platform::SysError* error) const {
     termios2 k{};
     if (::ioctl(fd_, TCGETS2, &k) != 0) {
         Record(error, errno);
@@ -59,7 +59,7 @@ bool PortDevice::GetState(KernelTermios* state, SysError* error) const {
     return true;
 }
 
-bool PortDevice::SetState(const KernelTermios& state, SysError* error) {
+bool PortDevice::SetState(const KernelTermios& state, platform::SysError* error) {
     const termios2 requested = ToKernel(state);
     if (::ioctl(fd_, TCSETS2, &requested) != 0) {
         Record(error, errno);

@@ -1,7 +1,5 @@
 #include "session/module_link.h"
 
-#include <cerrno>
-
 #include "protocol/log_entry.h"
 
 namespace orvante::session {
@@ -12,14 +10,13 @@ constexpr int kSendBufferSize = 512;
 
 }  // namespace
 
-std::string DeviceLostText(int port, const serial::SysError& error) {
+std::string DeviceLostText(int port, const platform::SysError& error) {
     std::string reason;
-    switch (error.code) {
-        case EIO:
+    switch (error.category) {
+        case platform::ErrorCategory::kDeviceGone:
             reason = "设备已拔出或线路已挂断";
             break;
-        case ENXIO:
-        case ENODEV:
+        case platform::ErrorCategory::kNotFound:
             reason = "设备已不存在";
             break;
         default:
@@ -71,7 +68,7 @@ void ModuleLink::SendFrame(std::span<const std::uint8_t> frame) {
     channel_.QueueSend(frame.data(), frame.size());
 }
 
-std::optional<serial::SysError> ModuleLink::LostError() const {
+std::optional<platform::SysError> ModuleLink::LostError() const {
     std::lock_guard lock(lostMutex_);
     return lost_;
 }
@@ -116,7 +113,7 @@ bool ModuleLink::AbortTransfer(const std::string& reason, const std::string& log
 
 // Before the channel's box: nothing a transfer sends can arrive now, and it must not
 // wait behind a box the operator may leave open, to time out there.
-void ModuleLink::NotifyDeviceLost(int port, const serial::SysError& error,
+void ModuleLink::NotifyDeviceLost(int port, const platform::SysError& error,
                                   std::function<bool()> current) {
     if (!current()) return;
     {

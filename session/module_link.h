@@ -70,7 +70,7 @@ struct ReceiverTotals {
 };
 
 // The log line of a line lost while it was in use.
-std::string DeviceLostText(int port, const serial::SysError& error);
+std::string DeviceLostText(int port, const platform::SysError& error);
 
 struct LineConfig {
     int baud = 9600;
@@ -120,7 +120,7 @@ public:
     void JoinTransfer() { transfer_.Join(); }
 
     // Any thread. The device's failure once the line has been lost, until the next Open.
-    std::optional<serial::SysError> LostError() const;
+    std::optional<platform::SysError> LostError() const;
     ReceiverTotals Totals() const;
 
 private:
@@ -128,7 +128,7 @@ private:
     void SendSerialMessages(std::vector<serial::SerialMessage> messages,
                             std::function<bool()> current,
                             const std::function<bool()>& abandon) override;
-    void NotifyDeviceLost(int port, const serial::SysError& error,
+    void NotifyDeviceLost(int port, const platform::SysError& error,
                           std::function<bool()> current) override;
     void WaitServingDeliveries(const std::function<bool()>& done) override {
         front_.WaitServingDeliveries(done);
@@ -163,7 +163,7 @@ private:
     std::atomic<std::uint64_t> badLengths_{0};
     std::atomic<std::uint64_t> badChecksums_{0};
     mutable std::mutex lostMutex_;  //!< Protects lost_
-    std::optional<serial::SysError> lost_;
+    std::optional<platform::SysError> lost_;
 
     serial::CSerialChannel channel_;
     library::LibraryTransfer transfer_;

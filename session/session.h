@@ -48,7 +48,7 @@ struct SessionHooks {
     std::function<void(const std::string& entry)> log;
     // A transfer's progress, from its worker thread.
     std::function<void(const library::TransferProgress&)> progress;
-    std::function<protocol::TimeOfDay()> clock = protocol::LocalTimeOfDay;
+    std::function<platform::TimeOfDay()> clock = platform::LocalTimeOfDay;
 };
 
 class Session final : private LinkFrontEnd {
@@ -90,7 +90,7 @@ public:
     void Cancel();
     bool Cancelled() const;
     // The device's failure, once the line has been lost.
-    std::optional<serial::SysError> LostError() const { return link_.LostError(); }
+    std::optional<platform::SysError> LostError() const { return link_.LostError(); }
     ReceiverTotals Totals() const { return link_.Totals(); }
 
 private:

@@ -47,14 +47,14 @@ UniqueFd BlockEndSignals() {
 
 // Loads the tasks kept from the last run and saves them whenever a request writes them.
 bool KeepTasksInFile(VirtualModule& module, const std::string& path) {
-    TimedTasks tasks{};
+    TaskBytes tasks{};
     std::string error;
     if (LoadTaskStateFile(path, &tasks, &error) == LoadResult::kRefused) {
         Report("state file " + path + ": " + error);
         return false;
     }
     module.SetTasks(tasks);
-    module.SetTasksObserver([path](const TimedTasks& written) {
+    module.SetTasksObserver([path](const TaskBytes& written) {
         std::string saveError;
         if (!SaveTaskStateFile(path, written, &saveError)) {
             Report("cannot save the timed tasks: " + saveError);

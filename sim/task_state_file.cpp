@@ -55,7 +55,7 @@ std::optional<unsigned> ParseNumber(std::string_view word, unsigned limit) {
 }
 
 // "task <n> <enabled> <slot> <period> <delay> <loops>" into the record of task n.
-bool ParseTaskLine(std::string_view line, std::size_t task, TimedTasks* tasks) {
+bool ParseTaskLine(std::string_view line, std::size_t task, TaskBytes* tasks) {
     const std::vector<std::string_view> words = SplitWords(line);
     if (words.size() != 7 || words[0] != "task" || words[1] != std::to_string(task + 1)) {
         return false;
@@ -109,7 +109,7 @@ bool WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-std::string FormatTaskState(const TimedTasks& tasks) {
+std::string FormatTaskState(const TaskBytes& tasks) {
     std::string text(kVersionLine);
     text += '\n';
     for (std::size_t task = 0; task < kTaskCount; ++task) {
@@ -124,7 +124,7 @@ std::string FormatTaskState(const TimedTasks& tasks) {
     return text;
 }
 
-std::optional<TimedTasks> ParseTaskState(std::string_view text, std::string* error) {
+std::optional<TaskBytes> ParseTaskState(std::string_view text, std::string* error) {
     const std::vector<std::string_view> lines = SplitLines(text);
     if (lines.empty() || SplitWords(lines[0]) != SplitWords(kVersionLine)) {
         *error = "not a state file of this program (first line is not \"" +
@@ -135,7 +135,7 @@ std::optional<TimedTasks> ParseTaskState(std::string_view text, std::string* err
         *error = "expected 3 task lines, found " + std::to_string(lines.size() - 1);
         return std::nullopt;
     }
-    TimedTasks tasks{};
+    TaskBytes tasks{};
     for (std::size_t task = 0; task < kTaskCount; ++task) {
         if (!ParseTaskLine(lines[1 + task], task, &tasks)) {
             *error = "bad line for task " + std::to_string(task + 1) + " (want: task " +
@@ -147,7 +147,7 @@ std::optional<TimedTasks> ParseTaskState(std::string_view text, std::string* err
     return tasks;
 }
 
-LoadResult LoadTaskStateFile(const std::string& path, TimedTasks* tasks, std::string* error) {
+LoadResult LoadTaskStateFile(const std::string& path, TaskBytes* tasks, std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) return LoadResult::kMissing;
@@ -177,7 +177,7 @@ LoadResult LoadTaskStateFile(const std::string& path, TimedTasks* tasks, std::st
     return LoadResult::kLoaded;
 }
 
-bool SaveTaskStateFile(const std::string& path, const TimedTasks& tasks, std::string* error) {
+bool SaveTaskStateFile(const std::string& path, const TaskBytes& tasks, std::string* error) {
     const std::string temporary = path + ".new";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {

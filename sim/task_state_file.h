@@ -17,16 +17,16 @@
 
 namespace orvante::sim {
 
-std::string FormatTaskState(const TimedTasks& tasks);
+std::string FormatTaskState(const TaskBytes& tasks);
 // The tasks, or nothing with *error saying what is wrong.
-std::optional<TimedTasks> ParseTaskState(std::string_view text, std::string* error);
+std::optional<TaskBytes> ParseTaskState(std::string_view text, std::string* error);
 
 enum class LoadResult { kLoaded, kMissing, kRefused };
 // kMissing when the file does not exist (the module starts with empty tasks); kRefused
 // with *error for a file that cannot be read or is not a state file.
-LoadResult LoadTaskStateFile(const std::string& path, TimedTasks* tasks, std::string* error);
+LoadResult LoadTaskStateFile(const std::string& path, TaskBytes* tasks, std::string* error);
 // Writes a new file beside the old one and renames it over, so that a crash never leaves
 // half a file. False with *error on failure.
-bool SaveTaskStateFile(const std::string& path, const TimedTasks& tasks, std::string* error);
+bool SaveTaskStateFile(const std::string& path, const TaskBytes& tasks, std::string* error);
 
 }  // namespace orvante::sim

@@ -40,7 +40,9 @@ inline constexpr std::size_t kAcRequestSize = std::tuple_size_v<functions::AcCod
 inline constexpr std::uint16_t kFirstAcBrand = 1;
 inline constexpr std::uint16_t kLastAcBrand = 1000;
 
-using TimedTasks = std::array<std::uint8_t, kTimedTasksSize>;
+// The three timed tasks as the module stores and sends them (the wire's 30 bytes);
+// functions::TimedTasks is the same read into records.
+using TaskBytes = functions::TimedTasksPayload;
 using AcRequest = std::array<std::uint8_t, kAcRequestSize>;
 
 struct ModuleConfig {
@@ -106,7 +108,6 @@ public:
 
     std::uint16_t Address() const { return address_; }
     void SetAddress(std::uint16_t address) { address_ = address; }
-    std::chrono::milliseconds LearnDelay() const { return learnDelay_; }
     void SetLearnDelay(std::chrono::milliseconds delay) { learnDelay_ = delay; }
 
     const Faults& GetFaults() const { return faults_; }
@@ -116,17 +117,16 @@ public:
     // Told of every frame received and every reply made (after corruption).
     void SetFrameObserver(FrameObserver observer) { frameObserver_ = std::move(observer); }
     // Told whenever a request writes the timed tasks (to keep them across power loss).
-    void SetTasksObserver(std::function<void(const TimedTasks&)> observer) {
+    void SetTasksObserver(std::function<void(const TaskBytes&)> observer) {
         tasksObserver_ = std::move(observer);
     }
 
-    std::uint16_t PulseCapacity() const { return library_.Capacity(); }
     int SlotCount() const { return library_.SlotCount(); }
     // The number of pulses learned into a slot, nothing for an empty slot.
     std::optional<std::size_t> LearnedPulses(int slot) const;
     bool IsLearning() const { return learning_.has_value(); }
-    const TimedTasks& Tasks() const { return tasks_; }
-    void SetTasks(const TimedTasks& tasks) { tasks_ = tasks; }  // e.g. loaded at power-up
+    const TaskBytes& Tasks() const { return tasks_; }
+    void SetTasks(const TaskBytes& tasks) { tasks_ = tasks; }  // e.g. loaded at power-up
     const std::optional<AcRequest>& LastAcRequest() const { return lastAcRequest_; }
     std::span<const std::uint8_t> Library() const { return library_.Image(); }
     const ModuleCounters& Counters() const { return counters_; }
@@ -185,7 +185,7 @@ private:
     std::uint16_t address_;
     std::chrono::milliseconds learnDelay_;
     CodeLibrary library_;
-    TimedTasks tasks_{};
+    TaskBytes tasks_{};
     std::optional<AcRequest> lastAcRequest_;
     std::optional<PendingLearn> learning_;
     std::uint32_t learnSerial_ = 0;  // makes every learned code differ from the one before
@@ -204,7 +204,7 @@ private:
 
     ModuleCounters counters_;
     FrameObserver frameObserver_;
-    std::function<void(const TimedTasks&)> tasksObserver_;
+    std::function<void(const TaskBytes&)> tasksObserver_;
 };
 
 }  // namespace orvante::sim

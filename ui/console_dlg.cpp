@@ -232,7 +232,7 @@ void CConsoleDlg::DispatchResponse(std::span<const std::uint8_t> frame) {
         if (handler.reply != route->reply) continue;
         if (handler.onReply != nullptr) (this->*handler.onReply)(view);
         if (handler.endsSupervision) {
-            m_pendingOp = kOpHandshake;
+            m_pendingOp = kOpHandshakeOrIdle;
             KillReplyTimer();
         }
         return;
@@ -316,7 +316,7 @@ void CConsoleDlg::Connect() {
     m_link.StartMonitor();
     ShowIndicator(true);
     LogEvent("开始连接……");
-    m_pendingOp = kOpHandshake;
+    m_pendingOp = kOpHandshakeOrIdle;
     m_bHandshakeUnanswered = true;
     m_link.Send(protocol::kHandshakeFrame);
     m_bConnected = true;
@@ -339,7 +339,7 @@ void CConsoleDlg::OnConnectReply(const FrameView& frame) {
     m_window.SetText(IDC_TARGET_ADDR, digits);
     UpdateData(true);
     m_window.SetText(IDC_STATUS, "连接成功！");
-    if (m_pendingOp == kOpHandshake && m_bHandshakeUnanswered) {
+    if (m_pendingOp == kOpHandshakeOrIdle && m_bHandshakeUnanswered) {
         m_link.SetLocalAddress(answer->moduleAddress);
     }
     m_bHandshakeUnanswered = false;
@@ -353,7 +353,7 @@ void CConsoleDlg::OnTimer(int /*timerId*/) {
         case kOpTransmit:
             LogEvent("发送失败!");
             break;
-        case kOpHandshake:
+        case kOpHandshakeOrIdle:
             KillReplyTimer();
             m_window.MessageBox("连接失败!", BoxButtons::kOk);
             LogEvent("连接失败!");

@@ -199,7 +199,7 @@ private:
     std::string m_strLocalAddr;
     std::string m_strSendIndex;
     std::string m_strLearnIndex;
-    std::string m_strPulseCount;
+    std::string m_strPulseCount;  // the pulse capacity (edit 1025), not a count of pulses
 
     std::uint32_t m_dwEventMask = 0;
     bool m_bConnected = false;

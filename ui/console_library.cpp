@@ -1,6 +1,7 @@
 // The console's side of the code library transfer: the file choice, the window's host
 // of the transfer (frames, log, boxes, progress in status field 1013, the end), and the
 // handlers of replies 50 and 52.
+#include "platform/home_folder.h"
 #include "protocol/commands.h"
 #include "ui/console_dlg.h"
 #include "ui/user_folders.h"
@@ -62,9 +63,10 @@ void CConsoleDlg::StartLibraryTransfer(std::uint8_t op) {
     m_libraryPath.clear();
     // An export named without an extension gets ".db", so that the import dialog's
     // default filter shows it.
-    const FileDialogOptions options{kLibraryFileFilter,
-                                    m_libraryDialogDir.empty() ? HomeFolder() : m_libraryDialogDir,
-                                    op == protocol::kCmdExportBlock ? "db" : ""};
+    const FileDialogOptions options{
+        kLibraryFileFilter,
+        m_libraryDialogDir.empty() ? platform::HomeFolder() : m_libraryDialogDir,
+        op == protocol::kCmdExportBlock ? "db" : ""};
     const std::optional<std::string> chosen = op == protocol::kCmdExportBlock
                                                   ? m_window.SaveFileDialog(options)
                                                   : m_window.OpenFileDialog(options);
@@ -83,7 +85,7 @@ void CConsoleDlg::EndTransferWithTheLine(const std::string& cause) {
 
 void CConsoleDlg::OnLibraryTransferEnded(const TransferProgress& result) {
     m_transferActive = false;
-    m_window.SetText(IDC_STATUS_SPARE, LibraryStatusText(result));
+    m_window.SetText(IDC_STATUS_TRANSFER, LibraryStatusText(result));
     m_window.EnableControl(IDC_EXPORT_LIBRARY, true);
     m_window.EnableControl(IDC_IMPORT_LIBRARY, true);
     if (result.op == protocol::kCmdExportBlock && result.outcome == TransferOutcome::kSucceeded &&
@@ -126,7 +128,7 @@ void CConsoleDlg::ShowLatestLibraryProgress() {
         progress = m_latestProgress;
         m_progressQueued = false;
     }
-    m_window.SetText(IDC_STATUS_SPARE, LibraryStatusText(progress));
+    m_window.SetText(IDC_STATUS_TRANSFER, LibraryStatusText(progress));
 }
 
 // Posted, like every hand-off of the worker: the window may be waiting for it.

@@ -3,7 +3,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "serial/utf8_path.h"
+#include "platform/home_folder.h"
+#include "platform/utf8_path.h"
 #include "ui/console_dlg.h"
 #include "ui/user_folders.h"
 
@@ -15,7 +16,7 @@ constexpr const char* kLogFileFilter = "文本文件(*.txt)|*.txt|所有文件(*
 
 // Writes `text` whole; the system's reason when it could not.
 std::optional<std::string> WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream file(serial::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+    std::ofstream file(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (file) file.write(text.data(), static_cast<std::streamsize>(text.size()));
     if (file) file.close();
     if (file) return std::nullopt;
@@ -28,7 +29,7 @@ std::optional<std::string> WriteTextFile(const std::string& path, const std::str
 // entry and ends with a line break, as a text file does.
 void CConsoleDlg::OnSaveLog() {
     const FileDialogOptions options{
-        kLogFileFilter, m_logDialogDir.empty() ? HomeFolder() : m_logDialogDir, "txt"};
+        kLogFileFilter, m_logDialogDir.empty() ? platform::HomeFolder() : m_logDialogDir, "txt"};
     const std::optional<std::string> chosen = m_window.SaveFileDialog(options);
     if (!chosen || chosen->empty()) return;
     m_logDialogDir = FolderOf(*chosen);
@@ -38,7 +39,9 @@ void CConsoleDlg::OnSaveLog() {
     errno = 0;
     if (const std::optional<std::string> failure = WriteTextFile(*chosen, text)) {
         m_window.MessageBox("无法保存日志到文件“" + *chosen + "”：" + *failure, BoxButtons::kOk);
+        return;
     }
+    LogEvent("日志已保存到" + *chosen);
 }
 
 void CConsoleDlg::OnClearLog() {

@@ -11,9 +11,9 @@
 
 namespace orvante::ui {
 
+using platform::LocalTimeOfDay;
+using platform::TimeOfDay;
 using protocol::FormatLogEntry;
-using protocol::LocalTimeOfDay;
-using protocol::TimeOfDay;
 using TimeSource = std::function<TimeOfDay()>;
 
 // The log keeps below this many code-page-936 bytes plus one entry: an entry that

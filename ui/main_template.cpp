@@ -268,7 +268,7 @@ void AddLogAndStatus(TemplateBuilder& b, int dialogWidth) {
     };
     for (const Field& f : std::array<Field, 3>{{{IDC_LOCAL_ADDR, "本机地址：", {2, 430, 120, 12}},
                                                 {IDC_STATUS, "运行状态：", {126, 430, 200, 12}},
-                                                {IDC_STATUS_SPARE, "", {330, 430, 78, 12}}}}) {
+                                                {IDC_STATUS_TRANSFER, "", {330, 430, 78, 12}}}}) {
         ControlTemplate& status = b.Static(f.id, f.text, f.rect);
         status.onDialog = true;
         status.bordered = true;
@@ -327,7 +327,7 @@ std::vector<ControlPlace> MainPlacesForSize(
     log.w += extraWidth;
     log.h += extraHeight;
     std::vector<ControlPlace> places{{IDC_LOG, log}};
-    for (int id : {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_SPARE}) {
+    for (int id : {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_TRANSFER}) {
         PixelRect field = toPixels(MainControlRect(id));
         field.y += extraHeight;
         places.push_back({id, field});

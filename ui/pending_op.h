@@ -3,7 +3,9 @@
 
 namespace orvante::ui {
 
-inline constexpr int kOpHandshake = 0;  // also idle: every supervising reply returns here
+// The handshake's, and idle: every supervising reply returns here. Which of the two it is
+// the dialog's m_bHandshakeUnanswered says.
+inline constexpr int kOpHandshakeOrIdle = 0;
 inline constexpr int kOpTestConnection = 1;
 // Recorded but not timed: their time-out reports nothing.
 inline constexpr int kOpSetPulseCapacity = 16;

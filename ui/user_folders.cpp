@@ -1,11 +1,11 @@
 #include "ui/user_folders.h"
 
-#include "serial/utf8_path.h"
+#include "platform/utf8_path.h"
 
 namespace orvante::ui {
 
 std::string FolderOf(const std::string& path) {
-    const std::u8string folder = serial::PathFromUtf8(path).parent_path().u8string();
+    const std::u8string folder = platform::PathFromUtf8(path).parent_path().u8string();
     return std::string(folder.begin(), folder.end());
 }
 

@@ -65,6 +65,15 @@ prepare_wine() {
     LD_PRELOAD="$build/wine/modem_status_shim.so" "$WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 
+# make_wine_locale BUILD: the zh_CN.UTF-8 locale in BUILD/locale (made once, so that the
+# machine's own need not have it); prints the folder to give Wine as LOCPATH.
+make_wine_locale() {
+    local locales="$1/locale"
+    mkdir -p "$locales"
+    [ -d "$locales/zh_CN.UTF-8" ] || localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >&2
+    echo "$locales"
+}
+
 stop_wine() {
     "$WINESERVER" -k >/dev/null 2>&1 || true
 }

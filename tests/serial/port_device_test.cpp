@@ -28,7 +28,7 @@ using test::PtyPair;
 class PortDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SysError error;
+        platform::SysError error;
         ASSERT_TRUE(port_.Open(pair_.SlavePath(), &error)) << error.text;
     }
 
@@ -36,7 +36,7 @@ protected:
     // the tty from the other side of the pair.
     ProbedTermios ApplyAndProbe(const LineSettings& settings) {
         KernelTermios current;
-        SysError error;
+        platform::SysError error;
         EXPECT_TRUE(port_.GetState(&current, &error)) << error.text;
         EXPECT_TRUE(port_.SetState(MakeRawTermios(current, settings), &error)) << error.text;
         ProbedTermios probed{};
@@ -79,7 +79,7 @@ TEST_F(PortDeviceTest, ArbitraryRatesAndStopBitsReachTheTty) {
 
 TEST_F(PortDeviceTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     PortDevice second;
-    SysError error;
+    platform::SysError error;
     EXPECT_FALSE(second.Open(pair_.SlavePath(), &error));
     EXPECT_EQ(error.code, EBUSY);
     EXPECT_FALSE(second.IsOpen());
@@ -95,7 +95,7 @@ TEST(HardwarePort, TakesTheRatesOfTheTable) {
     const char* path = std::getenv("ORVANTE_TEST_PORT");
     if (path == nullptr) GTEST_SKIP() << "set ORVANTE_TEST_PORT to a serial device to run this";
     PortDevice port;
-    SysError error;
+    platform::SysError error;
     ASSERT_TRUE(port.Open(path, &error)) << error.text;
     for (int rate : {300, 9600, 43000, 56000, 115200}) {
         KernelTermios current;
@@ -109,7 +109,7 @@ TEST(HardwarePort, TakesTheRatesOfTheTable) {
 
 TEST(PortDeviceOpen, MissingDeviceFailsWithItsError) {
     PortDevice port;
-    SysError error;
+    platform::SysError error;
     EXPECT_FALSE(port.Open("/dev/orvante-no-such-tty", &error));
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_FALSE(error.text.empty());
@@ -117,7 +117,7 @@ TEST(PortDeviceOpen, MissingDeviceFailsWithItsError) {
 
 TEST_F(PortDeviceTest, BytesPassBothWays) {
     const std::vector<std::uint8_t> out = {0x55, 0x00, 0xFF, '\r', '\n', 0x11, 0x13};
-    SysError error;
+    platform::SysError error;
     ASSERT_EQ(port_.Write(out.data(), out.size(), &error), static_cast<ssize_t>(out.size()));
     EXPECT_EQ(pair_.Read(out.size()), out);
 
@@ -135,7 +135,7 @@ TEST_F(PortDeviceTest, BytesPassBothWays) {
 TEST_F(PortDeviceTest, HangUpReadsAsLostDevice) {
     pair_.CloseMaster();
     std::uint8_t byte = 0;
-    SysError error;
+    platform::SysError error;
     ssize_t result = 0;
     ASSERT_TRUE(test::WaitFor([&] { return (result = port_.Read(&byte, 1, &error)) != 0; }));
     EXPECT_EQ(result, -1);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     }
     const char* path = argv[1];
     orvante::serial::PortDevice port;
-    orvante::serial::SysError error;
+    orvante::platform::SysError error;
     if (!port.Open(path, &error)) {
         std::fprintf(stderr, "open %s: %s\n", path, error.text.c_str());
         return kPortNotOpened;

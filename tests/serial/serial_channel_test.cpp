@@ -3,8 +3,8 @@
 #include "serial/serial_channel.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +20,8 @@
 #include "tests/support/runtime_dir.h"
 #include "tests/support/termios_probe.h"
 #include "tests/support/wait.h"
+#include "tests/support/window_serial_owner.h"
 #include "ui/port_combo.h"
-#include "ui/window_serial_owner.h"
 
 namespace orvante::serial {
 namespace {
@@ -69,7 +69,7 @@ protected:
     }
 
     FakeWindow window_;
-    ui::WindowSerialOwner owner_;
+    test::WindowSerialOwner owner_;
     std::vector<SerialMessage> messages_;
     int offThread_ = 0;
     PtyPair pty_;
@@ -203,7 +203,7 @@ TEST_F(ChannelTest, StopMonitorClosesThePort) {
     EXPECT_EQ(BoxesWithText("请先打开串口!\n"), 1u);
     // Closed means closed: the device can be taken again.
     PortDevice other;
-    SysError error;
+    platform::SysError error;
     EXPECT_TRUE(other.Open(pty_.SlavePath(), &error)) << error.text;
 }
 
@@ -324,14 +324,14 @@ TEST_F(ChannelTest, EventsThatCouldNotBeMadeFailTheOpenWithOneBox) {
     for (const int fd : taken) close(fd);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
 
-    const PortOpenResult result =
-        channel->Open(&owner_, kPort, 9600, 'N', 8, 1, kMask, 512);
+    const PortOpenResult result = channel->Open(&owner_, kPort, 9600, 'N', 8, 1, kMask, 512);
     EXPECT_EQ(result.status, PortOpenStatus::kSystemFailure);
     EXPECT_FALSE(channel->IsPortOpen());
     EXPECT_FALSE(channel->StartMonitor());
     ASSERT_EQ(window_.Boxes().size(), 1u);
-    EXPECT_EQ(window_.Boxes()[0].text.rfind("WARNING:  eventfd() Failed with the following error: \n", 0),
-              0u);
+    EXPECT_EQ(
+        window_.Boxes()[0].text.rfind("WARNING:  eventfd() Failed with the following error: \n", 0),
+        0u);
     channel.reset();  // returns: no monitor was left behind
 }
 
@@ -403,7 +403,7 @@ TEST(HardwareChannel, OpensMonitorsSendsAndStops) {
     const char* path = std::getenv("ORVANTE_TEST_PORT");
     if (path == nullptr) GTEST_SKIP() << "set ORVANTE_TEST_PORT to a serial device to run this";
     test::FakeWindow window;
-    ui::WindowSerialOwner owner(window, [](const SerialMessage&) {});
+    test::WindowSerialOwner owner(window, [](const SerialMessage&) {});
     CSerialChannel channel([path](int) { return std::string(path); });
     ASSERT_TRUE(channel.OpenPort(&owner, 1, 9600, 'N', 8, 1, kMask, 512));
     EXPECT_TRUE(window.Boxes().empty()) << window.Boxes().front().text;

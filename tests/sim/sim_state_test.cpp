@@ -52,8 +52,8 @@ TEST(CodeLibrary, StoresCodesThatFitAndReadsThemBack) {
 
 // ---- state file ----
 
-TimedTasks SomeTasks() {
-    TimedTasks tasks{};
+TaskBytes SomeTasks() {
+    TaskBytes tasks{};
     for (std::size_t i = 0; i < tasks.size(); ++i) tasks[i] = static_cast<std::uint8_t>(i * 37);
     return tasks;
 }
@@ -63,12 +63,12 @@ TEST(TaskStateFile, RoundTripsEveryByte) {
     const auto parsed = ParseTaskState(FormatTaskState(SomeTasks()), &error);
     ASSERT_TRUE(parsed.has_value()) << error;
     EXPECT_EQ(*parsed, SomeTasks());
-    EXPECT_EQ(FormatTaskState(TimedTasks{}),
+    EXPECT_EQ(FormatTaskState(TaskBytes{}),
               "orvante-sim timed-tasks 1\ntask 1 0 0 0 0 0\ntask 2 0 0 0 0 0\ntask 3 0 0 0 0 0\n");
 }
 
 TEST(TaskStateFile, RefusesAnythingElse) {
-    const std::string good = FormatTaskState(TimedTasks{});
+    const std::string good = FormatTaskState(TaskBytes{});
     const char* kBad[] = {
         "",
         "orvante-sim timed-tasks 2\ntask 1 0 0 0 0 0\ntask 2 0 0 0 0 0\ntask 3 0 0 0 0 0\n",
@@ -101,7 +101,7 @@ TEST(TaskStateFile, SavesAndLoadsAFileAndTellsMissingFromRefused) {
     test::TemporaryDirectory dir;
     ASSERT_FALSE(dir.Path().empty());
     const std::string path = dir.Path() + "/tasks";
-    TimedTasks tasks{};
+    TaskBytes tasks{};
     std::string error;
     EXPECT_EQ(LoadTaskStateFile(path, &tasks, &error), LoadResult::kMissing);
 

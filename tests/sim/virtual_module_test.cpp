@@ -120,8 +120,8 @@ TEST(VirtualModuleRequests, AnswersEachRequestAsTheConsoleReadsIt) {
 
 TEST(VirtualModuleRequests, TellsTheWrittenTasksToItsObserver) {
     VirtualModule module;
-    std::vector<TimedTasks> written;
-    module.SetTasksObserver([&](const TimedTasks& tasks) { written.push_back(tasks); });
+    std::vector<TaskBytes> written;
+    module.SetTasksObserver([&](const TaskBytes& tasks) { written.push_back(tasks); });
     Bytes tasks(27, 0);
     tasks[0] = 1;
     Bytes longer = tasks;

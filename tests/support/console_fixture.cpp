@@ -18,7 +18,7 @@ ConsoleFixture::ConsoleFixture() {
         if (it == ports_.end()) return std::nullopt;
         return it->second.devicePath;
     };
-    environment.clock = [] { return ui::TimeOfDay{12, 34, 56}; };
+    environment.clock = [] { return platform::TimeOfDay{12, 34, 56}; };
     environment.transferClock = &transferClock_;
     dialog_ = std::make_unique<ui::CConsoleDlg>(window_, environment);
     dialog_->OnInitDialog();

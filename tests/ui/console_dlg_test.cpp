@@ -364,8 +364,8 @@ TEST_F(ConsoleDialog, OpeningThePortListRefreshesIt) {
     }
 }
 
-// The log's context menu saves the whole log as UTF-8 text (a line an entry) and
-// empties it; a file that cannot be written is said in a box.
+// The log's context menu saves the whole log as UTF-8 text (a line an entry), says so
+// in the log, and empties it; a file that cannot be written is said in a box.
 TEST_F(ConsoleDialog, TheLogsMenuSavesAndClearsTheLog) {
     ASSERT_EQ(window_.EditMenu().size(), 2u);
     EXPECT_EQ(window_.EditMenu()[0].text, "保存日志…");
@@ -375,7 +375,8 @@ TEST_F(ConsoleDialog, TheLogsMenuSavesAndClearsTheLog) {
     const auto lines = LogLines();
     ASSERT_FALSE(lines.empty());
     std::string expected;
-    for (const std::string& line : lines) expected += "12:34:56 " + line + "\r\n";  // the fixture's clock
+    for (const std::string& line : lines)
+        expected += "12:34:56 " + line + "\r\n";  // the fixture's clock
 
     window_.AnswerNextFileDialog(dir.File("日志.txt"));
     window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_SAVE);
@@ -384,11 +385,15 @@ TEST_F(ConsoleDialog, TheLogsMenuSavesAndClearsTheLog) {
     EXPECT_EQ(window_.FileDialogs()[0].options.defaultSuffix, "txt");
     const auto saved = test::ReadFileBytes(dir.File("日志.txt"));
     EXPECT_EQ(std::string(saved.begin(), saved.end()), expected);
+    // The log says where it went, after what the file holds.
+    EXPECT_EQ(LogLines().back(), "日志已保存到" + dir.File("日志.txt"));
 
+    const std::size_t linesBefore = LogLines().size();
     window_.AnswerNextFileDialog(dir.File("missing/日志.txt"));
     window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_SAVE);
     ASSERT_EQ(window_.Boxes().size(), 1u);
     EXPECT_EQ(window_.Boxes()[0].text.rfind("无法保存日志到文件", 0), 0u);
+    EXPECT_EQ(LogLines().size(), linesBefore);
 
     window_.ChooseEditMenuItem(IDC_LOG, IDM_LOG_CLEAR);
     EXPECT_EQ(window_.GetText(IDC_LOG), "");

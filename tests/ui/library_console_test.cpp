@@ -92,14 +92,14 @@ TEST(LibraryConsole, AnImportedFileComesBackWhole) {
         EXPECT_TRUE(console.disabledWhileRunning);
         ASSERT_TRUE(console.WaitForTheEnd());
         EXPECT_EQ(console.Library(), image);
-        EXPECT_EQ(console.window.GetText(IDC_STATUS_SPARE),
+        EXPECT_EQ(console.window.GetText(IDC_STATUS_TRANSFER),
                   "导入完成 " + std::to_string(size) + " 字节");
 
         console.Start(IDC_EXPORT_LIBRARY, out);
         EXPECT_TRUE(console.disabledWhileRunning);
         ASSERT_TRUE(console.WaitForTheEnd());
         EXPECT_EQ(ReadFileBytes(out), image);
-        EXPECT_EQ(console.window.GetText(IDC_STATUS_SPARE),
+        EXPECT_EQ(console.window.GetText(IDC_STATUS_TRANSFER),
                   "导出完成 " + std::to_string(size) + " 字节");
         EXPECT_TRUE(console.window.IsControlEnabled(IDC_IMPORT_LIBRARY));
         EXPECT_TRUE(console.window.IsControlEnabled(IDC_EXPORT_LIBRARY));
@@ -178,7 +178,7 @@ protected:
         return PumpUntil([&] { return !Dialog().IsLibraryTransferActive(); });
     }
     bool StatusShows(const std::string& text) {
-        return PumpUntil([&] { return window_.GetText(IDC_STATUS_SPARE) == text; });
+        return PumpUntil([&] { return window_.GetText(IDC_STATUS_TRANSFER) == text; });
     }
     // Starts an export whose first block (50 bytes of 0xAB) arrives; the worker then
     // waits for the second.
@@ -425,7 +425,7 @@ TEST_F(LibraryLine, AFileThatCannotBeReadEndsTheImportAtOnce) {
     Choose(IDC_IMPORT_LIBRARY, path);
     ASSERT_TRUE(Ended());
     EXPECT_EQ(BoxesWithText("无法读取文件“" + path + "”：No such file or directory"), 1u);
-    EXPECT_EQ(window_.GetText(IDC_STATUS_SPARE), "导入失败 0 字节");
+    EXPECT_EQ(window_.GetText(IDC_STATUS_TRANSFER), "导入失败 0 字节");
     EXPECT_TRUE(window_.IsControlEnabled(IDC_IMPORT_LIBRARY));
     EXPECT_TRUE(pty_.ReadAvailable(50ms).empty());
 

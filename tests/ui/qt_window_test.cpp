@@ -112,7 +112,7 @@ const ControlRow kControls[] = {
     {{IDC_PORT}, Kind::kList, "串口", true},
     {{IDC_BAUD}, Kind::kList, "波特率", true},
     {{IDC_CONNECT}, Kind::kButton, "连接红外", true},
-    {{IDC_INDICATOR, IDC_STATUS_SPARE}, Kind::kStatic, "", true},
+    {{IDC_INDICATOR, IDC_STATUS_TRANSFER}, Kind::kStatic, "", true},
     {{IDC_TARGET_ADDR}, Kind::kEdit, "目标地址：", true},
     {{IDC_TEST_CONNECTION}, Kind::kButton, "测试连接", true},
     {{IDC_LEARN_INDEX, IDC_SEND_INDEX, IDC_TASK1_SLOT, IDC_TASK2_SLOT, IDC_TASK3_SLOT},
@@ -243,7 +243,7 @@ TEST_F(QtWindowTest, LogTakesWhatTheWindowGainsAndNothingAboveItMoves) {
     const QSize design = DluToPixels(Dlu{0, 0, 410, 445}).size();
     EXPECT_EQ(window.minimumSize(), design);
     QWidget* log = window.Control(IDC_LOG);
-    const std::vector<int> statusIds = {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_SPARE};
+    const std::vector<int> statusIds = {IDC_LOCAL_ADDR, IDC_STATUS, IDC_STATUS_TRANSFER};
     std::map<QWidget*, QRect> atDesign;
     for (QWidget* w : window.findChildren<QWidget*>()) {
         if (!w->isWindow() && !log->isAncestorOf(w)) atDesign[w] = w->geometry();

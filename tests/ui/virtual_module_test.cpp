@@ -196,8 +196,8 @@ TEST_F(VirtualModuleFunctions, TasksAreWrittenAndReadBackIntoEveryField) {
     // control shows in the module's bytes or the read-back.
     const char* const kTyped[3][4] = {
         {"1", "2", "3", "4"}, {"5", "600", "7", "70000"}, {"9", "10", "1100", "0"}};
-    const sim::TimedTasks kExpected = {1, 1, 0,    2,    0, 3, 0, 4,  0, 0,    5,    0, 0x58, 0x02,
-                                       7, 0, 0x70, 0x11, 1, 9, 0, 10, 0, 0x4C, 0x04, 0, 0};
+    const sim::TaskBytes kExpected = {1, 1, 0,    2,    0, 3, 0, 4,  0, 0,    5,    0, 0x58, 0x02,
+                                      7, 0, 0x70, 0x11, 1, 9, 0, 10, 0, 0x4C, 0x04, 0, 0};
     for (int task = 0; task < 3; ++task) {
         window_.SetCheck(kRows[task][0], task != 1);
         for (int field = 0; field < 4; ++field) {

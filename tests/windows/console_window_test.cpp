@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 #include "sim/code_library.h"
 #include "ui/resource.h"
 
@@ -26,8 +26,8 @@ namespace orvante::ui {
 namespace {
 
 using namespace std::chrono_literals;
-using serial::Utf8FromWide;
-using serial::WideFromUtf8;
+using platform::Utf8FromWide;
+using platform::WideFromUtf8;
 
 constexpr int kPort = 9;  // the test run's virtual module for this program
 constexpr int kSlot = 7;
@@ -290,7 +290,7 @@ TEST_F(ConsoleWindowTest, OperatorLearnsTransmitsExportsTheLibraryAndQuits) {
     ASSERT_TRUE(Type(GetDlgItem(save, kFileNameControl), (work.path / L"码库").wstring()));
     PostMessageW(save, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(Answer("导出成功！", IDOK));
-    EXPECT_EQ(Text(IDC_STATUS_SPARE),
+    EXPECT_EQ(Text(IDC_STATUS_TRANSFER),
               "导出完成 " + std::to_string(ORVANTE_MODULE_LIBRARY_SIZE) + " 字节");
     std::ifstream file(work.path / L"码库.db", std::ios::binary);
     ASSERT_TRUE(file.is_open()) << "no 码库.db in " << Utf8FromWide(work.path.wstring())

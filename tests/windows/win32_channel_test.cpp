@@ -12,8 +12,9 @@
 #include "protocol/module_frame.h"
 #include "serial/port_list.h"
 #include "serial/serial_channel.h"
+#include "session/module_link.h"
 #include "tests/support/fake_window.h"
-#include "ui/window_serial_owner.h"
+#include "tests/support/window_serial_owner.h"
 
 namespace orvante::serial {
 namespace {
@@ -34,7 +35,10 @@ protected:
                       received_.push_back(static_cast<std::uint8_t>(m.wParam));
                   }
               },
-              [this](int port, const SysError&) { lostPorts_.push_back(port); }) {}
+              [this](int port, const platform::SysError& error) {
+                  lostPorts_.push_back(port);
+                  lostErrors_.push_back(error);
+              }) {}
 
     PortOpenResult Open(CSerialChannel& channel, int port, int baud) {
         return channel.Open(&owner_, port, baud, 'N', 8, 1, EV_RXCHAR, 512);
@@ -62,9 +66,10 @@ protected:
     }
 
     test::FakeWindow window_;
-    ui::WindowSerialOwner owner_;
+    test::WindowSerialOwner owner_;
     std::vector<std::uint8_t> received_;
     std::vector<int> lostPorts_;
+    std::vector<platform::SysError> lostErrors_;
 };
 
 TEST_F(Win32ChannelTest, TheModulesPortsAreListed) {
@@ -140,6 +145,10 @@ TEST_F(Win32ChannelTest, ALostDeviceIsReportedOnceAndTheMonitorEnds) {
     EXPECT_TRUE(window_.PumpUntil([&] { return !channel.IsMonitorRunning(); }, 5s));
     window_.PumpUntil([] { return false; }, 200ms);
     EXPECT_EQ(lostPorts_, std::vector<int>{kLostPort});
+    // The reason the log gives, as on Linux.
+    EXPECT_EQ(session::DeviceLostText(kLostPort, lostErrors_.at(0)),
+              "串口COM6已断开：设备已拔出或线路已挂断")
+        << lostErrors_.at(0).code << " " << lostErrors_.at(0).text;
     EXPECT_FALSE(channel.IsPortOpen());
     EXPECT_EQ(window_.Boxes().size(), 1u);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 #include "ui/main_template.h"
 #include "ui/win32/dialog_template.h"
 
@@ -23,14 +23,14 @@ INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) {
 std::string ClassOf(HWND window) {
     wchar_t name[64] = {};
     GetClassNameW(window, name, 64);
-    return serial::Utf8FromWide(name);
+    return platform::Utf8FromWide(name);
 }
 
 std::string TextOf(HWND window) {
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
     GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
     text.resize(text.size() - 1);
-    return serial::Utf8FromWide(text);
+    return platform::Utf8FromWide(text);
 }
 
 const char* ExpectedClass(ControlKind kind) {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 #include "ui/main_template.h"
 #include "ui/resource.h"
 
@@ -327,7 +327,7 @@ TEST_F(Win32WindowTest, IconsComeFromTheResourcesAndTheWindowMenuGetsItsItem) {
     ASSERT_EQ(GetMenuItemCount(menu), before + 2);
     wchar_t text[64] = {};
     GetMenuStringW(menu, IDM_ABOUTBOX, text, 64, MF_BYCOMMAND);
-    EXPECT_EQ(serial::Utf8FromWide(text), "关于 ORVANTE(&A)...");
+    EXPECT_EQ(platform::Utf8FromWide(text), "关于 ORVANTE(&A)...");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 
 namespace orvante::ui::win32 {
 
@@ -36,8 +36,6 @@ public:
     void AlignToDword() {
         if (words_.size() % 2 != 0) Word(0);
     }
-    std::size_t Size() const { return words_.size(); }
-    void Patch(std::size_t index, WORD value) { words_[index] = value; }
 
     std::vector<std::uint32_t> Take() {
         AlignToDword();
@@ -115,7 +113,7 @@ void WriteItem(TemplateWriter& out, const ControlTemplate& control) {
     out.Dword(control.id != 0 ? static_cast<DWORD>(control.id) : static_cast<DWORD>(-1));
     out.Word(0xFFFF);
     out.Word(item.atom);
-    out.Text(serial::WideFromUtf8(control.text));
+    out.Text(platform::WideFromUtf8(control.text));
     out.Word(0);  // no creation data
 }
 
@@ -136,7 +134,7 @@ std::vector<std::uint32_t> BuildDialogTemplate(const DialogTemplate& dialog,
     out.Short(dialog.height);
     out.Word(0);  // no menu
     out.Word(0);  // the dialog class
-    out.Text(serial::WideFromUtf8(dialog.title));
+    out.Text(platform::WideFromUtf8(dialog.title));
     out.Word(static_cast<WORD>(kDialogPointSize));
     out.Word(FW_NORMAL);
     out.Word(static_cast<WORD>(GB2312_CHARSET << 8));  // not italic; the charset byte

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wide_text.h"
 #include "serial/port_list.h"
-#include "serial/wide_text.h"
 #include "ui/command_line.h"
 #include "ui/console_dlg.h"
 #include "ui/win32/win32_window.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-using orvante::serial::WideFromUtf8;
+using orvante::platform::WideFromUtf8;
 using orvante::ui::Window;
 using orvante::ui::win32::Win32Window;
 
@@ -65,7 +65,8 @@ void Say(DWORD stream, const std::string& text, bool mayGoUnsaid = false) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::vector<std::string> arguments;
-    for (int i = 0; i < __argc; ++i) arguments.push_back(orvante::serial::Utf8FromWide(__wargv[i]));
+    for (int i = 0; i < __argc; ++i)
+        arguments.push_back(orvante::platform::Utf8FromWide(__wargv[i]));
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     pointers.push_back(nullptr);

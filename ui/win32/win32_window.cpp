@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 #include "ui/main_template.h"
 #include "ui/resource.h"
 #include "ui/text.h"
@@ -27,8 +27,8 @@ namespace orvante::ui::win32 {
 
 namespace {
 
-using serial::Utf8FromWide;
-using serial::WideFromUtf8;
+using platform::Utf8FromWide;
+using platform::WideFromUtf8;
 
 // The dialog's own message: other threads have delivered work.
 constexpr UINT kDeliveryMessage = WM_APP + 1;

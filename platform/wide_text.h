@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-namespace orvante::serial {
+namespace orvante::platform {
 
 // Invalid input becomes U+FFFD rather than being dropped.
 std::wstring WideFromUtf8(std::string_view utf8);
 std::string Utf8FromWide(std::wstring_view wide);
 
-}  // namespace orvante::serial
+}  // namespace orvante::platform

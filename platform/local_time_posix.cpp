@@ -1,8 +1,8 @@
 #include <ctime>
 
-#include "protocol/log_entry.h"
+#include "platform/local_time.h"
 
-namespace orvante::protocol {
+namespace orvante::platform {
 
 TimeOfDay LocalTimeOfDay() {
     const std::time_t now = std::time(nullptr);
@@ -11,4 +11,4 @@ TimeOfDay LocalTimeOfDay() {
     return {local.tm_hour, local.tm_min, local.tm_sec};
 }
 
-}  // namespace orvante::protocol
+}  // namespace orvante::platform

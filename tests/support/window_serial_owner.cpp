@@ -1,8 +1,8 @@
-#include "ui/window_serial_owner.h"
+#include "tests/support/window_serial_owner.h"
 
 #include <memory>
 
-namespace orvante::ui {
+namespace orvante::test {
 
 void WindowSerialOwner::SendSerialMessages(std::vector<serial::SerialMessage> messages,
                                            std::function<bool()> current,
@@ -17,4 +17,4 @@ void WindowSerialOwner::SendSerialMessages(std::vector<serial::SerialMessage> me
         abandon);
 }
 
-}  // namespace orvante::ui
+}  // namespace orvante::test

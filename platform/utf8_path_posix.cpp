@@ -1,9 +1,9 @@
-#include "serial/utf8_path.h"
+#include "platform/utf8_path.h"
 
-namespace orvante::serial {
+namespace orvante::platform {
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
 }
 
-}  // namespace orvante::serial
+}  // namespace orvante::platform

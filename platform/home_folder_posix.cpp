@@ -1,12 +1,12 @@
 #include <cstdlib>
 
-#include "ui/user_folders.h"
+#include "platform/home_folder.h"
 
-namespace orvante::ui {
+namespace orvante::platform {
 
 std::string HomeFolder() {
     const char* home = std::getenv("HOME");
     return home != nullptr ? home : "";
 }
 
-}  // namespace orvante::ui
+}  // namespace orvante::platform

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "serial/wide_text.h"
+#include "platform/wide_text.h"
 
-namespace orvante::serial {
+namespace orvante::platform {
 
 std::wstring WideFromUtf8(std::string_view utf8) {
     if (utf8.empty()) return {};
@@ -23,4 +23,4 @@ std::string Utf8FromWide(std::wstring_view wide) {
     return utf8;
 }
 
-}  // namespace orvante::serial
+}  // namespace orvante::platform

@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include "protocol/log_entry.h"
+#include "platform/local_time.h"
 
-namespace orvante::protocol {
+namespace orvante::platform {
 
 TimeOfDay LocalTimeOfDay() {
     SYSTEMTIME local{};
@@ -10,4 +10,4 @@ TimeOfDay LocalTimeOfDay() {
     return {local.wHour, local.wMinute, local.wSecond};
 }
 
-}  // namespace orvante::protocol
+}  // namespace orvante::platform

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvante::serial {
+namespace orvante::platform {
 
 inline std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(
@@ -23,4 +23,4 @@ inline std::string Utf8FromPath(const std::filesystem::path& path) {
 // std::fopen for a path of any name; `mode` as fopen takes it.
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
-}  // namespace orvante::serial
+}  // namespace orvante::platform

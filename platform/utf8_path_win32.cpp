@@ -1,12 +1,12 @@
 #include <string>
 
-#include "serial/utf8_path.h"
+#include "platform/utf8_path.h"
 
-namespace orvante::serial {
+namespace orvante::platform {
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
     const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
     return _wfopen(path.c_str(), wideMode.c_str());
 }
 
-}  // namespace orvante::serial
+}  // namespace orvante::platform
