@@ -1,6 +1,7 @@
-// CConsoleDlg: the console's one window. It owns the serial channel, the line
-// settings, the frame receiver and the event log, routes the window's events to their
-// handlers, and carries the connection with its request supervision.
+// CConsoleDlg: the console's one window, a front end over the module link (which owns
+// the channel, the frame receiver and the transfer). It keeps the line settings and the
+// event log, routes the window's events to their handlers, and carries the connection
+// with its request supervision.
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,6 @@
 // The window-framework layer: everything the window logic needs from its window,
-// addressed by control id. Two backends implement it: the Qt window (ui/qt/) and the
-// in-memory window of the tests. All texts are UTF-8.
+// addressed by control id. Three backends implement it: the Qt window (ui/qt/), the
+// Win32 window (ui/win32/) and the in-memory window of the tests. All texts are UTF-8.
 #pragma once
 
 #include <functional>
