@@ -1,8 +1,12 @@
 #include "cli/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
+#include <functional>
+#include <initializer_list>
 #include <sstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +18,8 @@ namespace orvante::cli {
 namespace {
 
 constexpr const char* kProgram = "orvante-cli";
+// Gives the port when --port is absent.
+constexpr const char* kPortVariable = "ORVANTE_PORT";
 
 constexpr const char* kDescription =
     "orvante-cli: every function of an infrared learning and transmitting module on a serial\n"
@@ -38,18 +44,66 @@ struct CommonValues {
     std::string parity = "N";
 };
 
+// A check that says in our words what a value must be: `allowed` is true for a good one,
+// and `what` completes "'<value>' is not …".
+CLI::Validator Allowing(std::function<bool(const std::string&)> allowed, std::string what) {
+    return CLI::Validator(
+        [allowed = std::move(allowed), what = std::move(what)](std::string& text) -> std::string {
+            if (allowed(text)) return {};
+            return "'" + text + "' is not " + what;
+        },
+        "");
+}
+
+bool IsWholeNumberIn(const std::string& text, long min, long max) {
+    if (text.empty() || text.size() > 9) return false;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    const long value = std::stol(text);
+    return value >= min && value <= max;
+}
+
+bool IsOneOf(const std::string& text, std::initializer_list<const char*> words) {
+    for (const char* word : words) {
+        if (text.size() == std::char_traits<char>::length(word) &&
+            std::equal(text.begin(), text.end(), word, [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) ==
+                       std::toupper(static_cast<unsigned char>(b));
+            })) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) {
-    app.add_option("--port", options.port,
+    app.add_option("-p,--port", options.port,
                    "the module's port: COM<n> (see 'ports') or a device path")
-        ->type_name("PORT");
-    app.add_option("--baud", options.line.baud, "line rate (default 9600)")
-        ->check(CLI::Range(50, 4'000'000));
+        ->type_name("PORT")
+        ->envname(kPortVariable);
+    app.add_option("-b,--baud", options.line.baud, "line rate (default 9600)")
+        ->check(
+            Allowing([](const std::string& text) { return IsWholeNumberIn(text, 50, 4'000'000); },
+                     "a rate (50 to 4000000)"));
     app.add_option("--parity", values.parity, "N, O or E (default N)")
-        ->check(CLI::IsMember({"N", "O", "E"}, CLI::ignore_case));
+        ->check(Allowing(
+            [](const std::string& text) {
+                return IsOneOf(text, {"N", "O", "E"});
+            },
+            "a parity (N, O or E)"));
     app.add_option("--data-bits", options.line.dataBits, "8, 7 or 6 (default 8)")
-        ->check(CLI::IsMember({8, 7, 6}));
+        ->check(Allowing(
+            [](const std::string& text) {
+                return IsOneOf(text, {"8", "7", "6"});
+            },
+            "a number of data bits (8, 7 or 6)"));
     app.add_option("--stop-bits", options.line.stopBits, "1 or 2 (default 1)")
-        ->check(CLI::IsMember({1, 2}));
+        ->check(Allowing(
+            [](const std::string& text) {
+                return IsOneOf(text, {"1", "2"});
+            },
+            "a number of stop bits (1 or 2)"));
     app.add_option("--target", values.target,
                    "the module addressed, in hexadecimal (default: the module that answered)")
         ->type_name("HEX")
@@ -62,7 +116,42 @@ CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& 
     CLI::App* command = app.add_subcommand(name, help);
     // Common options after the command reach the program's own.
     command->fallthrough();
+    // The exit statuses are said once, in the program's own help.
+    command->footer("");
     return command;
+}
+
+// "help" alone explains the program; "help learn" or "help capacity set" explains that
+// command as its --help does.
+ParsedCommandLine HelpFor(CLI::App& app, const std::vector<std::string>& topic) {
+    ParsedCommandLine parsed;
+    // help() would explain the subcommand chosen, which is "help" itself.
+    app.clear();
+    CLI::App* command = &app;
+    std::string name;
+    for (const std::string& word : topic) {
+        name += (name.empty() ? "" : " ") + word;
+        CLI::App* found = nullptr;
+        for (CLI::App* sub : command->get_subcommands([](CLI::App*) { return true; })) {
+            if (sub->get_name() == word) found = sub;
+        }
+        if (found == nullptr || found->get_name() == "help") {
+            parsed.exitCode = kExitUsage;
+            parsed.error =
+                std::string(kProgram) + ": no command '" + name + "' (see orvante-cli help)\n";
+            return parsed;
+        }
+        command = found;
+    }
+    if (command == &app) {
+        parsed.output = app.help();
+        return parsed;
+    }
+    // The usage line names the whole command, as its --help does: "orvante-cli capacity set".
+    std::string parents = kProgram;
+    for (std::size_t i = 0; i + 1 < topic.size(); ++i) parents += " " + topic[i];
+    parsed.output = command->help(parents);
+    return parsed;
 }
 
 }  // namespace
@@ -80,14 +169,16 @@ std::uint16_t HexAddress(std::string text) {
 
 ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CLI::App app(kDescription, kProgram);
-    app.set_version_flag("--version", std::string(kProgram) + " " ORVANTE_VERSION);
+    app.set_version_flag("-V,--version", std::string(kProgram) + " " ORVANTE_VERSION);
     app.footer(kFooter);
     app.require_subcommand(0, 1);
 
     CliOptions options;
     CommonValues common;
     AddCommonOptions(app, options, common);
-    CLI::App* help = AddCommand(app, "help", "explain the commands");
+    CLI::App* help = AddCommand(app, "help", "explain the commands, or one: help COMMAND");
+    std::vector<std::string> helpTopic;
+    help->add_option("COMMAND", helpTopic, "a command, as 'learn' or 'capacity set'");
 
     // Every command of the table; a two-word name is a subcommand of the first word's.
     CommandValues values;
@@ -116,6 +207,16 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
                                     : "unknown command or stray argument '" + first + "'") +
             " (see orvante-cli help)\n";
         return parsed;
+    } catch (const CLI::ArgumentMismatch& e) {
+        // A value option given twice: CLI11 says "--port: At Most 1 required but received 2".
+        const std::string what = e.what();
+        const std::size_t colon = what.find(": At Most ");
+        parsed.exitCode = kExitUsage;
+        parsed.error =
+            std::string(kProgram) + ": " +
+            (colon != std::string::npos ? what.substr(0, colon) + ": given more than once" : what) +
+            "\n";
+        return parsed;
     } catch (const CLI::ParseError& e) {
         std::ostringstream out;
         std::ostringstream err;
@@ -128,12 +229,7 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         parsed.error = std::string(kProgram) + ": " + e.what() + "\n";
         return parsed;
     }
-    if (*help) {
-        // help() would explain the subcommand chosen, which is "help" itself.
-        app.clear();
-        parsed.output = app.help();
-        return parsed;
-    }
+    if (*help) return HelpFor(app, helpTopic);
 
     auto usage = [&](const std::string& text) {
         parsed.exitCode = kExitUsage;

@@ -242,6 +242,11 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
         {Concat({"ac", "258", "--mode", "frost"}, port), "frost"},
         {Concat({"ac", "70000"}, port), "70000"},
         {Concat({"--baud", "10", "connect"}, port), "--baud"},
+        // The option, the value and what is allowed, in our words; a value given twice.
+        {Concat({"--baud", "abc", "connect"}, port), "--baud: 'abc' is not a rate (50 to 4000000)"},
+        {Concat({"--parity", "X", "connect"}, port), "--parity: 'X' is not a parity (N, O or E)"},
+        {Concat({"--port", "COM1", "connect"}, port), "--port: given more than once"},
+        {{"help", "frobnicate"}, "no command 'frobnicate'"},
         {Concat({"connect", "--target", "0"}, port), "'0'"},
         {Concat({"tasks", "set", files.File("broken.json")}, port), "not valid JSON"},
         {Concat({"tasks", "set", files.File("slot.json")}, port), "task 2: \"slot\""},
@@ -275,6 +280,30 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
         between.push_back(frame);
     }
     EXPECT_EQ(between, std::vector<std::string>{handshake});
+}
+
+// What a user of other flashing tools types: short options, the port from the
+// environment, help for one command (without the exit statuses, said once at the top).
+TEST(CliProgram, TakesShortOptionsThePortFromTheEnvironmentAndHelpForOneCommand) {
+    PrivateRuntimeDir runtime;
+    Sim sim(160, {});
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_EQ(RunCli({"-p", sim.Port(), "-b", "9600", "connect"}).out, "1234\n");
+    setenv("ORVANTE_PORT", sim.Port().c_str(), 1);
+    const CliRun fromEnvironment = RunCli({"connect"});
+    const CliRun portWins = RunCli({"--port", "COM42", "connect"});
+    unsetenv("ORVANTE_PORT");
+    EXPECT_EQ(fromEnvironment.out, "1234\n") << fromEnvironment.err;
+    EXPECT_EQ(portWins.status, 4) << "--port wins over the environment";
+
+    for (const Args& topic : {Args{"learn"}, Args{"capacity", "set"}}) {
+        const CliRun help = RunCli(Concat({"help"}, topic));
+        EXPECT_EQ(help.status, 0) << Joined(topic);
+        EXPECT_EQ(help.out, RunCli(Concat(topic, {"--help"})).out) << Joined(topic);
+        EXPECT_EQ(help.out.find("Exit status"), std::string::npos) << help.out;
+    }
+    EXPECT_NE(RunCli({"help"}).out.find("Exit status"), std::string::npos);
+    EXPECT_EQ(RunCli({"-V"}).out, RunCli({"--version"}).out);
 }
 
 // A library in, read back, and out again, through the program's files and outputs.
