@@ -8,6 +8,7 @@
 #include "cli/cli_options.h"
 #include "cli/command_context.h"
 #include "cli/exit_status.h"
+#include "cli/option_checks.h"
 #include "cli/progress_line.h"
 #include "cli/tasks_json.h"
 #include "functions/ac_code.h"
@@ -32,10 +33,6 @@ using session::WaitEnd;
 
 // ---- shared pieces -------------------------------------------------------------------
 
-CLI::Validator InRange(const Range& range) {
-    return CLI::Range(range.min, range.max);
-}
-
 std::string RangeText(const Range& range) {
     return std::to_string(range.min) + " to " + std::to_string(range.max);
 }
@@ -43,7 +40,7 @@ std::string RangeText(const Range& range) {
 void AddSlot(CLI::App& command, CliOptions& options) {
     command.add_option("SLOT", options.slot, "storage slot, " + RangeText(functions::kSlotRange))
         ->required()
-        ->check(InRange(functions::kSlotRange));
+        ->check(WholeNumberIn(functions::kSlotRange, "a slot"));
 }
 
 void DefineNothing(CLI::App&, CliOptions&, CommandValues&) {}
@@ -107,7 +104,7 @@ void DefineLearn(CLI::App& command, CliOptions& options, CommandValues&) {
         .add_option("--timeout", options.learnTimeoutSeconds,
                     "seconds to wait for the remote (default 30)")
         ->type_name("S")
-        ->check(CLI::Range(1, 3600));
+        ->check(WholeNumberIn({1, 3600}, "a number of seconds"));
 }
 
 int RunLearn(CommandContext& context) {
@@ -172,7 +169,7 @@ void DefineSetCapacity(CLI::App& command, CliOptions& options, CommandValues& va
         .add_option("N", options.capacity,
                     "pulses a learned code may hold, " + RangeText(functions::kPulseCapacityRange))
         ->required()
-        ->check(InRange(functions::kPulseCapacityRange));
+        ->check(WholeNumberIn(functions::kPulseCapacityRange, "a pulse capacity"));
     command.add_flag("--yes", values.confirmed, "confirm that every learned code is cleared");
 }
 
@@ -314,20 +311,24 @@ const std::map<std::string, int> kSwingNames = {{"vertical", 0}, {"horizontal", 
 void DefineAc(CLI::App& command, CliOptions&, CommandValues& values) {
     command.add_option("BRAND", values.brand, "brand code, " + RangeText(functions::kAcBrandRange))
         ->required()
-        ->check(InRange(functions::kAcBrandRange));
+        ->check(WholeNumberIn(functions::kAcBrandRange, "a brand code"));
     command.add_option("--power", values.power, "on or off (default off)")
-        ->transform(CLI::CheckedTransformer(kPowerNames, CLI::ignore_case));
+        ->type_name("ON|OFF")
+        ->transform(OneOfWords(kPowerNames));
     command.add_option("--mode", values.mode, "auto, cool, heat, fan or dry (default auto)")
-        ->transform(CLI::CheckedTransformer(kModeNames, CLI::ignore_case));
+        ->type_name("MODE")
+        ->transform(OneOfWords(kModeNames));
     command
         .add_option(
             "--temp", values.temperature,
             "degrees Celsius, " + RangeText(functions::kAcTemperatureRange) + " (default 16)")
-        ->check(InRange(functions::kAcTemperatureRange));
+        ->check(WholeNumberIn(functions::kAcTemperatureRange, "a temperature"));
     command.add_option("--fan", values.fan, "auto or 1 to 5 (default auto)")
-        ->transform(CLI::CheckedTransformer(kFanNames, CLI::ignore_case));
+        ->type_name("SPEED")
+        ->transform(OneOfWords(kFanNames));
     command.add_option("--swing", values.swing, "vertical, horizontal or off (default vertical)")
-        ->transform(CLI::CheckedTransformer(kSwingNames, CLI::ignore_case));
+        ->type_name("SWING")
+        ->transform(OneOfWords(kSwingNames));
 }
 
 std::string FinishAc(const CommandValues& values, CliOptions& options) {
@@ -363,9 +364,9 @@ int RunAc(CommandContext& context) {
 void AddRetries(CLI::App& command, CliOptions& options) {
     command
         .add_option("--retries", options.retries,
-                    "resends of a block after 2 s of silence before giving up (default 1)")
+                    "resends of a block after 2 s of silence (default 1)")
         ->type_name("N")
-        ->check(CLI::Range(0, 100));
+        ->check(WholeNumberIn({0, 100}, "a number of resends"));
 }
 
 json TransferJson(const std::string& path, std::size_t bytes, double seconds, int resent,
@@ -438,8 +439,7 @@ void TellWhatBecameOfTheExportFile(CommandContext& context) {
 void DefineImport(CLI::App& command, CliOptions& options, CommandValues&) {
     command.add_option("FILE", options.file, "the .db file to read, at most 65536 bytes")
         ->required();
-    command.add_flag("--verify", options.verify,
-                     "read the library back afterwards and compare it with FILE");
+    command.add_flag("--verify", options.verify, "read the library back and compare it with FILE");
     AddRetries(command, options);
 }
 
@@ -510,20 +510,20 @@ std::span<const CliCommand> CliCommands() {
          nullptr},
         {"ping", "test the connection to a target module", true, DefinePing, FinishPing, RunPing,
          nullptr},
-        {"learn", "learn a remote's code into a slot; prints its pulse count", true, DefineLearn,
+        {"learn", "learn a remote's code into a slot; prints its pulses", true, DefineLearn,
          FinishNothing, RunLearn, nullptr},
         {"send", "transmit the code stored in a slot", true, DefineSend, FinishNothing, RunSend,
          nullptr},
-        {"capacity", "read the pulse capacity; 'capacity set N --yes' sets it", true, DefineNothing,
+        {"capacity", "read the pulse capacity ('capacity set' sets it)", true, DefineNothing,
          FinishNothing, RunCapacity, nullptr},
         {"capacity set", "set the pulse capacity: clears every learned code", true,
          DefineSetCapacity, FinishSetCapacity, RunSetCapacity, nullptr},
-        {"tasks", "print the three timed tasks; 'tasks set FILE' writes them", true, DefineNothing,
+        {"tasks", "print the three timed tasks ('tasks set' writes them)", true, DefineNothing,
          FinishNothing, RunTasks, nullptr},
-        {"tasks set", "write the tasks from FILE (- for standard input), then read them back", true,
-         DefineSetTasks, FinishSetTasks, RunSetTasks, nullptr},
-        {"ac", "send an air-conditioner code from the module's library", true, DefineAc, FinishAc,
-         RunAc, nullptr},
+        {"tasks set", "write the tasks from FILE or -, then read them back", true, DefineSetTasks,
+         FinishSetTasks, RunSetTasks, nullptr},
+        {"ac", "send an air-conditioner code from the library", true, DefineAc, FinishAc, RunAc,
+         nullptr},
         {"export", "copy the module's code library into FILE", true, DefineExport, FinishExport,
          RunExport, TellWhatBecameOfTheExportFile},
         {"import", "copy FILE into the module's code library", true, DefineImport, FinishImport,

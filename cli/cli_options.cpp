@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "cli/option_checks.h"
 #include "protocol/module_frame.h"
 
 namespace orvante::cli {
@@ -22,21 +23,21 @@ constexpr const char* kProgram = "orvante-cli";
 constexpr const char* kPortVariable = "ORVANTE_PORT";
 
 constexpr const char* kDescription =
-    "orvante-cli: every function of an infrared learning and transmitting module on a serial\n"
-    "port, from a terminal or a script. Each command except 'ports' opens the port, sends\n"
-    "the connect handshake (the module that answers is the default target) and then does\n"
-    "its work. Without a module at hand, start the virtual module (orvante-sim) and use its\n"
-    "port, COM99.";
+    "orvante-cli: every function of an infrared learning and transmitting module on\n"
+    "a serial port, from a terminal or a script. Each command except 'ports' opens\n"
+    "the port, sends the connect handshake (the module that answers is the default\n"
+    "target) and then does its work. Without a module at hand, start the virtual\n"
+    "module (orvante-sim) and use its port, COM99.";
 
 constexpr const char* kFooter =
-    "Exit status: 0 success; 1 the module reported a failure or a transfer could not finish\n"
-    "its work (a failed transmit or air-conditioner code, tasks that read back differently,\n"
-    "a --verify mismatch, a file error during a transfer, an export past 65536 bytes); 2 bad\n"
-    "usage or input, refused before the port is opened; 3 no answer in time; 4 the port\n"
-    "could not be opened or was lost; 130 ended by Ctrl+C. An export that does not finish\n"
-    "leaves FILE as it was; what it received stays in FILE.part.\n"
-    "With --json each command prints one JSON object on standard output; errors are one\n"
-    "plain line on standard error.";
+    "Exit status: 0 success; 1 the module reported a failure or a transfer could not\n"
+    "finish its work (a failed transmit or air-conditioner code, tasks that read back\n"
+    "differently, a --verify mismatch, a file error during a transfer, an export past\n"
+    "65536 bytes); 2 bad usage or input, refused before the port is opened; 3 no\n"
+    "answer in time; 4 the port could not be opened or was lost; 130 ended by Ctrl+C.\n"
+    "An export that does not finish leaves FILE as it was; what it received stays in\n"
+    "FILE.part. With --json each command prints one JSON object on standard output;\n"
+    "errors are one plain line on standard error.";
 
 // The common options, offered on the program and reached from every subcommand.
 struct CommonValues {
@@ -44,48 +45,17 @@ struct CommonValues {
     std::string parity = "N";
 };
 
-// A check that says in our words what a value must be: `allowed` is true for a good one,
-// and `what` completes "'<value>' is not …".
-CLI::Validator Allowing(std::function<bool(const std::string&)> allowed, std::string what) {
-    return CLI::Validator(
-        [allowed = std::move(allowed), what = std::move(what)](std::string& text) -> std::string {
-            if (allowed(text)) return {};
-            return "'" + text + "' is not " + what;
-        },
-        "");
-}
-
-bool IsWholeNumberIn(const std::string& text, long min, long max) {
-    if (text.empty() || text.size() > 9) return false;
-    for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    }
-    const long value = std::stol(text);
-    return value >= min && value <= max;
-}
-
-bool IsOneOf(const std::string& text, std::initializer_list<const char*> words) {
-    for (const char* word : words) {
-        if (text.size() == std::char_traits<char>::length(word) &&
-            std::equal(text.begin(), text.end(), word, [](char a, char b) {
-                return std::toupper(static_cast<unsigned char>(a)) ==
-                       std::toupper(static_cast<unsigned char>(b));
-            })) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) {
     app.add_option("-p,--port", options.port,
                    "the module's port: COM<n> (see 'ports') or a device path")
         ->type_name("PORT")
         ->envname(kPortVariable);
     app.add_option("-b,--baud", options.line.baud, "line rate (default 9600)")
-        ->check(
-            Allowing([](const std::string& text) { return IsWholeNumberIn(text, 50, 4'000'000); },
-                     "a rate (50 to 4000000)"));
+        ->check(Allowing(
+            [](const std::string& text) {
+                return IsWholeNumberIn(text, {50, 4'000'000});
+            },
+            "a rate (50 to 4000000)"));
     app.add_option("--parity", values.parity, "N, O or E (default N)")
         ->check(Allowing(
             [](const std::string& text) {
@@ -105,7 +75,7 @@ void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) 
             },
             "a number of stop bits (1 or 2)"));
     app.add_option("--target", values.target,
-                   "the module addressed, in hexadecimal (default: the module that answered)")
+                   "the module addressed, hex (default: the one answering)")
         ->type_name("HEX")
         ->check(CLI::Validator(CheckHexAddress, "", "hex address"));
     app.add_flag("--json", options.json, "print one JSON object on standard output");
@@ -169,6 +139,8 @@ std::uint16_t HexAddress(std::string text) {
 
 ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CLI::App app(kDescription, kProgram);
+    // Narrow enough that every help line fits 80 columns.
+    app.get_formatter()->column_width(24);
     app.set_version_flag("-V,--version", std::string(kProgram) + " " ORVANTE_VERSION);
     app.footer(kFooter);
     app.require_subcommand(0, 1);

@@ -234,12 +234,13 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
     } kRows[] = {
         {Concat({"frobnicate"}, port), "frobnicate"},
         {Concat({"connect", "--frobnicate"}, port), "--frobnicate"},
-        {Concat({"learn", "101"}, port), "101"},
+        {Concat({"learn", "101"}, port), "'101' is not a slot (0 to 100)"},
         {Concat({"learn"}, port), "SLOT"},
         {Concat({"capacity", "set", "0", "--yes"}, port), "1 to 400"},
         {Concat({"capacity", "set", "120"}, port), "add --yes"},
         {Concat({"ac", "258", "--temp", "31"}, port), "31"},
-        {Concat({"ac", "258", "--mode", "frost"}, port), "frost"},
+        {Concat({"ac", "258", "--mode", "frost"}, port),
+         "--mode: 'frost' is not one of auto, cool, dry, fan, heat"},
         {Concat({"ac", "70000"}, port), "70000"},
         {Concat({"--baud", "10", "connect"}, port), "--baud"},
         // The option, the value and what is allowed, in our words; a value given twice.
