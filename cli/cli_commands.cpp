@@ -378,9 +378,23 @@ json TransferJson(const std::string& path, std::size_t bytes, double seconds, in
             {"stray", stray}};
 }
 
-std::string StrayNote(int stray) {
-    if (stray == 0) return {};
-    return "; " + std::to_string(stray) + " stray block" + (stray == 1 ? "" : "s") + " ignored";
+std::string Blocks(int count) {
+    return std::to_string(count) + " block" + (count == 1 ? "" : "s");
+}
+
+// What went otherwise than block by block: blocks sent again, replies never asked for.
+std::string TransferNotes(int resent, int stray) {
+    std::string notes;
+    if (resent > 0) notes += "; " + Blocks(resent) + " resent";
+    if (stray > 0) notes += "; " + Blocks(stray) + " stray, ignored";
+    return notes;
+}
+
+// Library frames always go to the broadcast address: a target given changes nothing.
+void NoteTheTargetIsNotUsed(CommandContext& context) {
+    if (context.Options().target) {
+        context.Note("library frames always go to FFFF; --target is not used");
+    }
 }
 
 void DefineExport(CLI::App& command, CliOptions& options, CommandValues&) {
@@ -402,6 +416,7 @@ std::string FinishExport(const CommandValues&, CliOptions& options) {
 
 int RunExport(CommandContext& context) {
     const CliOptions& options = context.Options();
+    NoteTheTargetIsNotUsed(context);
     library::TransferProgress result;
     double seconds = 0;
     const int status = context.Transfer({protocol::kCmdExportBlock, options.file, options.retries},
@@ -411,7 +426,7 @@ int RunExport(CommandContext& context) {
     context.Print(
         TransferJson(options.file, result.bytes, seconds, result.resentBlocks, result.strayBlocks),
         "exported " + TransferSummary(result.bytes, seconds) + " to " + options.file +
-            StrayNote(result.strayBlocks));
+            TransferNotes(result.resentBlocks, result.strayBlocks));
     return kExitSuccess;
 }
 
@@ -453,12 +468,12 @@ std::string FinishImport(const CommandValues&, CliOptions& options) {
 
 // An acknowledgement carries nothing to check: the library is read back into memory
 // and the file's length of it compared with the file.
-int Verify(CommandContext& context, bool* verified, library::TransferProgress* readBack) {
+int Verify(CommandContext& context, bool* verified, library::TransferProgress* readBack,
+           double* seconds) {
     const CliOptions& options = context.Options();
     std::vector<std::uint8_t> library;
-    double seconds = 0;
     const int status = context.Transfer({protocol::kCmdExportBlock, {}, options.retries, &library},
-                                        options.file, readBack, &seconds);
+                                        options.file, readBack, seconds);
     if (status != kExitSuccess) return status;
     const std::vector<std::uint8_t>& image = options.importImage;
     for (std::size_t offset = 0; offset < image.size(); ++offset) {
@@ -479,6 +494,7 @@ int Verify(CommandContext& context, bool* verified, library::TransferProgress* r
 
 int RunImport(CommandContext& context) {
     const CliOptions& options = context.Options();
+    NoteTheTargetIsNotUsed(context);
     library::TransferProgress result;
     double seconds = 0;
     int status = context.Transfer({protocol::kCmdImportBlock, options.file, options.retries},
@@ -486,16 +502,21 @@ int RunImport(CommandContext& context) {
     if (status != kExitSuccess) return status;
     bool verified = false;
     library::TransferProgress readBack;
-    if (options.verify) status = Verify(context, &verified, &readBack);
+    double verifySeconds = 0;
+    if (options.verify) status = Verify(context, &verified, &readBack, &verifySeconds);
     // Every block the command sent again, the read-back's included.
-    json object = TransferJson(options.file, result.bytes, seconds,
-                               result.resentBlocks + readBack.resentBlocks, readBack.strayBlocks);
-    if (options.verify) object["verified"] = verified;
+    const int resent = result.resentBlocks + readBack.resentBlocks;
+    json object = TransferJson(options.file, result.bytes, seconds, resent, readBack.strayBlocks);
+    std::string verifyText;
+    if (options.verify) {
+        object["verified"] = verified;
+        object["verify_seconds"] = verifySeconds;
+        verifyText = verified ? ", verified in " + SecondsText(verifySeconds) : ", NOT verified";
+    }
     if (status == kExitSuccess || status == kExitFailure) {
-        context.Print(
-            object, "imported " + TransferSummary(result.bytes, seconds) + " from " + options.file +
-                        (options.verify ? (verified ? ", verified" : ", NOT verified") : "") +
-                        StrayNote(readBack.strayBlocks));
+        context.Print(object, "imported " + TransferSummary(result.bytes, seconds) + " from " +
+                                  options.file + verifyText +
+                                  TransferNotes(resent, readBack.strayBlocks));
     }
     return status;
 }

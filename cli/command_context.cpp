@@ -141,6 +141,11 @@ int CommandContext::Fail(int status, const std::string& text) {
     return status;
 }
 
+void CommandContext::Note(const std::string& text) {
+    std::lock_guard lock(errMutex_);
+    std::fprintf(streams_.err, "orvante-cli: note: %s\n", text.c_str());
+}
+
 void CommandContext::Hint(const std::string& text) {
     if (!streams_.errIsTerminal) return;
     std::lock_guard lock(errMutex_);

@@ -41,6 +41,8 @@ public:
     int Fail(int status, const std::string& text);
     // A hint on a terminal (not in a script): a line on standard error as it is.
     void Hint(const std::string& text);
+    // A note on standard error, terminal or not: "orvante-cli: note: <text>".
+    void Note(const std::string& text);
     // The command's result: `object` with --json, else `plain`.
     void Print(const json& object, const std::string& plain);
     // The status of a wait that ended without its answer (`what` names the request).

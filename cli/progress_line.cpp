@@ -45,8 +45,12 @@ std::string ProgressText(const library::TransferProgress& progress,
 }
 
 std::string TransferSummary(std::size_t bytes, double seconds) {
-    return std::to_string(bytes) + " bytes in " + Fixed(seconds, 1) + " s (" +
+    return std::to_string(bytes) + " bytes in " + SecondsText(seconds) + " (" +
            Rate(bytes, seconds) + ")";
+}
+
+std::string SecondsText(double seconds) {
+    return Fixed(seconds, 1) + " s";
 }
 
 ProgressLine::ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}

@@ -17,6 +17,8 @@ std::string ProgressText(const library::TransferProgress& progress,
                          std::chrono::duration<double> elapsed);
 // "8192 bytes in 0.9 s (9.1 KB/s)".
 std::string TransferSummary(std::size_t bytes, double seconds);
+// "12.6 s".
+std::string SecondsText(double seconds);
 
 class ProgressLine {
 public:
