@@ -51,11 +51,22 @@ std::string FinishNothing(const CommandValues&, CliOptions&) {
 
 // ---- ports, connect, ping --------------------------------------------------------------
 
+// The device a port leads to: a link in the ports directory is shown as its target.
+std::string DevicePathShown(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path link = platform::PathFromUtf8(path);
+    if (!std::filesystem::is_symlink(link, error)) return path;
+    const std::filesystem::path target = std::filesystem::read_symlink(link, error);
+    return error ? path : platform::Utf8FromPath(target);
+}
+
 int RunPorts(CommandContext& context) {
     json list = json::array();
     std::string plain;
     for (const auto& [number, entry] : serial::ScanDeviceMap()) {
-        list.push_back({{"name", "COM" + std::to_string(number)}, {"device", entry.displayName}});
+        list.push_back({{"name", "COM" + std::to_string(number)},
+                        {"path", DevicePathShown(entry.devicePath)},
+                        {"label", entry.displayName}});
         plain += (plain.empty() ? "" : "\n") + serial::PortItemText(number, entry);
     }
     if (!context.Options().json && plain.empty()) return kExitSuccess;

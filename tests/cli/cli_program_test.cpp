@@ -34,7 +34,12 @@ class Sim {
 public:
     Sim(int port, Args options)
         : port_(port), process_(ORVANTE_SIM_PROGRAM, WithPort(port, options)) {
-        ready_ = process_.Out().ReadLine().starts_with("orvante-sim: " + Port() + " -> ");
+        const std::string line = process_.Out().ReadLine();
+        const std::string announced = "orvante-sim: " + Port() + " -> ";
+        ready_ = line.starts_with(announced);
+        if (ready_)
+            device_ =
+                line.substr(announced.size(), line.find(' ', announced.size()) - announced.size());
     }
     ~Sim() {
         process_.Signal(SIGTERM);
@@ -42,6 +47,8 @@ public:
     }
     bool Ready() const { return ready_; }
     std::string Port() const { return "COM" + std::to_string(port_); }
+    // The pseudo-terminal it announced, "/dev/pts/<n>".
+    const std::string& Device() const { return device_; }
     ChildProcess& Process() { return process_; }
 
     // The next frame it logged as received (it runs with --verbose); empty when none came.
@@ -59,6 +66,7 @@ private:
         return options;
     }
     int port_;
+    std::string device_;
     ChildProcess process_;
     bool ready_ = false;
 };
@@ -150,7 +158,7 @@ TEST(CliProgram, AnswersEachCommandOfAHealthyModuleInTextAndJson) {
     const json listed = json::parse(ports.out, nullptr, false);
     ASSERT_TRUE(listed.contains("ports")) << ports.out;
     const json& list = listed["ports"];
-    const json entry = {{"name", sim.Port()}, {"device", "虚拟模块"}};
+    const json entry = {{"name", sim.Port()}, {"path", sim.Device()}, {"label", "虚拟模块"}};
     EXPECT_TRUE(std::find(list.begin(), list.end(), entry) != list.end()) << ports.out;
     EXPECT_NE(RunCli({"ports"}).out.find(sim.Port() + " (虚拟模块)\n"), std::string::npos);
 }
