@@ -72,6 +72,10 @@ endforeach()
 add_custom_target(orvante-man-pages ALL DEPENDS ${man_pages})
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# Where bash looks for a command's completion when it is first completed.
+install(FILES packaging/orvante-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME orvante-cli)
+
 # Debian's place for the licence and the changelog (no CPack variable installs them).
 set(changelog ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
 add_custom_command(OUTPUT ${changelog}

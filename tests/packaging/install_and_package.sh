@@ -17,7 +17,8 @@ mkdir -p "$work"
 files="bin/orvante bin/orvante-cli bin/orvante-sim
 share/applications/orvante.desktop
 share/doc/orvante/copyright share/doc/orvante/changelog.gz
-share/man/man1/orvante.1.gz share/man/man1/orvante-cli.1.gz share/man/man1/orvante-sim.1.gz"
+share/man/man1/orvante.1.gz share/man/man1/orvante-cli.1.gz share/man/man1/orvante-sim.1.gz
+share/bash-completion/completions/orvante-cli"
 sizes="16 24 32 48 64 128 256"
 for size in $sizes; do files="$files share/icons/hicolor/${size}x$size/apps/orvante.png"; done
 
