@@ -56,15 +56,27 @@ install(TARGETS ${packaged_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
 find_program(HELP2MAN help2man REQUIRED)
 set(man_dir ${PROJECT_BINARY_DIR}/man)
 set(man_pages "")
+# orvante-cli's page also lists every command with its arguments, from its own help.
+set(cli_commands_section ${man_dir}/orvante-cli-commands.h2m)
+add_custom_command(OUTPUT ${cli_commands_section}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
+    COMMAND ${PROJECT_SOURCE_DIR}/packaging/man/commands_section.sh $<TARGET_FILE:orvante-cli>
+        ${cli_commands_section}
+    DEPENDS orvante-cli ${PROJECT_SOURCE_DIR}/packaging/man/commands_section.sh
+    VERBATIM)
 foreach(program IN LISTS packaged_programs)
     set(page ${man_dir}/${program}.1.gz)
-    set(include_file ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
+    set(include_files ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m)
+    if(program STREQUAL orvante-cli)
+        list(APPEND include_files ${cli_commands_section})
+    endif()
+    list(TRANSFORM include_files PREPEND --include= OUTPUT_VARIABLE includes)
     add_custom_command(OUTPUT ${page}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
-        COMMAND ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr
-            --include=${include_file} --output=${man_dir}/${program}.1 $<TARGET_FILE:${program}>
+        COMMAND ${HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr ${includes}
+            --output=${man_dir}/${program}.1 $<TARGET_FILE:${program}>
         COMMAND gzip -9nf ${man_dir}/${program}.1
-        DEPENDS ${program} ${include_file}
+        DEPENDS ${program} ${include_files}
         COMMENT "Man page of ${program}"
         VERBATIM)
     list(APPEND man_pages ${page})

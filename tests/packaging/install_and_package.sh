@@ -39,6 +39,16 @@ for program in orvante orvante-cli orvante-sim; do
     echo "$page" | grep -q "^\.SH OPTIONS" || fail "the man page of $program lists no options"
     "$prefix/bin/$program" --version | grep -qx "$program $version" || fail "the installed $program does not run"
 done
+# orvante-cli's page: every command with its arguments, the tasks' format, and the
+# sections a command-line tool's page has.
+page=$(zcat "$prefix/share/man/man1/orvante-cli.1.gz")
+for section in COMMANDS "TIMED TASKS" "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
+    echo "$page" | grep -q "^\.SH \"\{0,1\}$section" || fail "orvante-cli's man page has no $section section"
+done
+for command in "capacity set" "tasks set" learn export import ac; do
+    echo "$page" | grep -q "^\.SS $command\$" || fail "orvante-cli's man page does not explain $command"
+done
+echo "$page" | grep -q '"slot": 5' || fail "orvante-cli's man page has no timed-task example"
 
 # The package.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
