@@ -77,7 +77,7 @@ CommandContext::CommandContext(const CliOptions& options, const CliStreams& stre
                                library::TransferClock& clock)
     : options_(options),
       streams_(streams),
-      progress_(streams.err, streams.errIsTerminal && !options.verbose),
+      progress_(streams.err, streams.errIsTerminal && !options.verbose, streams.errRedraws),
       session_(MakeHooks(), clock) {}
 
 session::SessionHooks CommandContext::MakeHooks() {
@@ -218,6 +218,12 @@ int CommandContext::Exchange(const functions::ModuleFunction& function,
 int CommandContext::Transfer(const library::TransferJob& job, const std::string& path,
                              library::TransferProgress* result, double* seconds) {
     const auto start = std::chrono::steady_clock::now();
+    // A read-back into memory is the verify of an import: its size is the file's.
+    if (job.image != nullptr) {
+        progress_.Begin({"verify", options_.importImage.size()});
+    } else {
+        progress_.Begin({job.op == protocol::kCmdExportBlock ? "export" : "import", 0});
+    }
     if (!session_.StartTransfer(job)) {
         if (session_.Cancelled()) return Fail(kExitInterrupted, "interrupted");
         return Fail(kExitFailure, "cannot start the transfer");
@@ -264,7 +270,7 @@ int RunCliCommand(const CliOptions& options, const CliStreams& streams,
     return context.Run();
 }
 
-int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
+int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal, bool errRedraws) {
     platform::SetProgramName("orvante-cli");
     try {
         const ParsedCommandLine parsed = ParseCliCommandLine(argc, argv);
@@ -275,7 +281,8 @@ int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
             return kExitFailure;
         }
         if (!parsed.options) return parsed.exitCode;
-        return RunCliCommand(*parsed.options, CliStreams{stdout, stderr, errIsTerminal});
+        return RunCliCommand(*parsed.options,
+                             CliStreams{stdout, stderr, errIsTerminal, errRedraws});
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvante-cli: internal error: %s\n", e.what());
     } catch (...) {

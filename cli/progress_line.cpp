@@ -1,6 +1,8 @@
 #include "cli/progress_line.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace orvante::cli {
 
@@ -21,24 +23,20 @@ std::string Rate(std::size_t bytes, double seconds) {
 
 }  // namespace
 
-std::string ProgressText(const library::TransferProgress& progress,
+std::string ProgressText(const library::TransferProgress& progress, const ProgressPhase& phase,
                          std::chrono::duration<double> elapsed) {
     const double seconds = elapsed.count();
     const std::string rate = Rate(progress.bytes, seconds);
-    if (progress.op == protocol::kCmdExportBlock) {
-        return "export: " + std::to_string(progress.bytes) + " bytes, " + rate;
-    }
-    std::string text = "import: " + std::to_string(progress.bytes) + "/" +
-                       std::to_string(progress.total) + " bytes";
-    if (progress.total > 0) {
-        const auto percent = static_cast<int>(100.0 * static_cast<double>(progress.bytes) /
-                                              static_cast<double>(progress.total));
-        text += " (" + std::to_string(percent) + "%)";
-    }
-    text += ", " + rate;
-    if (progress.bytes > 0 && seconds > 0 && progress.total >= progress.bytes) {
-        const double left = static_cast<double>(progress.total - progress.bytes) * seconds /
-                            static_cast<double>(progress.bytes);
+    const std::size_t total = phase.total > 0 ? phase.total : progress.total;
+    // An export's length is known only at its last block.
+    if (total == 0) return phase.label + ": " + std::to_string(progress.bytes) + " bytes, " + rate;
+    const std::size_t done = std::min(progress.bytes, total);
+    const auto percent =
+        static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(total));
+    std::string text = phase.label + ": " + std::to_string(progress.bytes) + "/" +
+                       std::to_string(total) + " bytes (" + std::to_string(percent) + "%), " + rate;
+    if (done > 0 && seconds > 0) {
+        const double left = static_cast<double>(total - done) * seconds / static_cast<double>(done);
         text += ", " + std::to_string(static_cast<long>(std::ceil(left))) + " s left";
     }
     return text;
@@ -53,24 +51,37 @@ std::string SecondsText(double seconds) {
     return Fixed(seconds, 1) + " s";
 }
 
-ProgressLine::ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
+ProgressLine::ProgressLine(std::FILE* stream, bool enabled, bool redraws)
+    : stream_(stream), enabled_(enabled), redraws_(redraws) {}
+
+void ProgressLine::Begin(ProgressPhase phase) {
+    std::lock_guard lock(mutex_);
+    phase_ = std::move(phase);
+    start_ = Clock::now();
+}
 
 void ProgressLine::Show(const library::TransferProgress& progress) {
     if (!enabled_) return;
     std::lock_guard lock(mutex_);
     const Clock::time_point now = Clock::now();
     const bool last = progress.outcome != library::TransferOutcome::kRunning;
+    const std::string text = ProgressText(progress, phase_, now - start_);
+    // A console that cannot redraw a line gets the phase's end, once, on a line of its own.
+    if (!redraws_) {
+        if (last) std::fprintf(stream_, "%s\n", text.c_str());
+        return;
+    }
     if (shown_ && !last && now - lastShown_ < kRedrawInterval) return;
     lastShown_ = now;
     shown_ = true;
     // Carriage return, the text, then erase what a longer earlier text left.
-    std::fprintf(stream_, "\r%s\x1b[K", ProgressText(progress, now - start_).c_str());
+    std::fprintf(stream_, "\r%s\x1b[K", text.c_str());
     std::fflush(stream_);
 }
 
 void ProgressLine::Clear() {
     std::lock_guard lock(mutex_);
-    if (!enabled_ || !shown_) return;
+    if (!enabled_ || !shown_ || !redraws_) return;
     std::fprintf(stream_, "\r\x1b[K");
     std::fflush(stream_);
     shown_ = false;
