@@ -12,7 +12,6 @@ struct CliStreams {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
     bool errIsTerminal = false;  // progress lines and hints only on a terminal
-    bool errRedraws = true;      // the terminal takes "\r" and the erase-line escape
 };
 
 // Returns the exit status. `clock` times the module's answers (tests move one of their own).
@@ -22,6 +21,6 @@ int RunCliCommand(const CliOptions& options, const CliStreams& streams,
 // The whole program on standard output and error: reads the command line and runs its
 // command. Whatever goes wrong ends in one line on standard error and a status, never
 // in an abort: an exception (status 1), output that cannot be written (status 1).
-int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal, bool errRedraws = true);
+int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal);
 
 }  // namespace orvante::cli

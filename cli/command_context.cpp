@@ -77,7 +77,7 @@ CommandContext::CommandContext(const CliOptions& options, const CliStreams& stre
                                library::TransferClock& clock)
     : options_(options),
       streams_(streams),
-      progress_(streams.err, streams.errIsTerminal && !options.verbose, streams.errRedraws),
+      progress_(streams.err, streams.errIsTerminal && !options.verbose),
       session_(MakeHooks(), clock) {}
 
 session::SessionHooks CommandContext::MakeHooks() {
@@ -270,7 +270,7 @@ int RunCliCommand(const CliOptions& options, const CliStreams& streams,
     return context.Run();
 }
 
-int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal, bool errRedraws) {
+int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
     platform::SetProgramName("orvante-cli");
     try {
         const ParsedCommandLine parsed = ParseCliCommandLine(argc, argv);
@@ -281,8 +281,7 @@ int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal, bool er
             return kExitFailure;
         }
         if (!parsed.options) return parsed.exitCode;
-        return RunCliCommand(*parsed.options,
-                             CliStreams{stdout, stderr, errIsTerminal, errRedraws});
+        return RunCliCommand(*parsed.options, CliStreams{stdout, stderr, errIsTerminal});
     } catch (const std::exception& e) {
         std::fprintf(stderr, "orvante-cli: internal error: %s\n", e.what());
     } catch (...) {

@@ -12,14 +12,6 @@
 #include <io.h>
 #include <windows.h>
 
-// The progress line redraws itself with "\r" and an erase-line escape: a console that
-// does not take escapes (before Windows 10) would print them, so it gets plain lines.
-bool TurnOnVirtualTerminal(HANDLE console) {
-    DWORD mode = 0;
-    if (!GetConsoleMode(console, &mode)) return false;
-    return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-}
-
 int wmain(int argc, wchar_t** argv) {
     using namespace orvante::cli;
     SetConsoleOutputCP(CP_UTF8);
@@ -29,6 +21,5 @@ int wmain(int argc, wchar_t** argv) {
     for (std::string& argument : arguments) pointers.push_back(argument.data());
     pointers.push_back(nullptr);
 
-    return RunCliProgram(argc, pointers.data(), _isatty(_fileno(stderr)) != 0,
-                         TurnOnVirtualTerminal(GetStdHandle(STD_ERROR_HANDLE)));
+    return RunCliProgram(argc, pointers.data(), _isatty(_fileno(stderr)) != 0);
 }

@@ -51,8 +51,7 @@ std::string SecondsText(double seconds) {
     return Fixed(seconds, 1) + " s";
 }
 
-ProgressLine::ProgressLine(std::FILE* stream, bool enabled, bool redraws)
-    : stream_(stream), enabled_(enabled), redraws_(redraws) {}
+ProgressLine::ProgressLine(std::FILE* stream, bool enabled) : stream_(stream), enabled_(enabled) {}
 
 void ProgressLine::Begin(ProgressPhase phase) {
     std::lock_guard lock(mutex_);
@@ -65,26 +64,25 @@ void ProgressLine::Show(const library::TransferProgress& progress) {
     std::lock_guard lock(mutex_);
     const Clock::time_point now = Clock::now();
     const bool last = progress.outcome != library::TransferOutcome::kRunning;
-    const std::string text = ProgressText(progress, phase_, now - start_);
-    // A console that cannot redraw a line gets the phase's end, once, on a line of its own.
-    if (!redraws_) {
-        if (last) std::fprintf(stream_, "%s\n", text.c_str());
-        return;
-    }
     if (shown_ && !last && now - lastShown_ < kRedrawInterval) return;
     lastShown_ = now;
     shown_ = true;
-    // Carriage return, the text, then erase what a longer earlier text left.
-    std::fprintf(stream_, "\r%s\x1b[K", text.c_str());
+    // Carriage return, the text, then spaces over what a longer earlier text left: no
+    // escape sequence, which a console that does not take them would print.
+    const std::string text = ProgressText(progress, phase_, now - start_);
+    const int rest = static_cast<int>(shownLength_ > text.size() ? shownLength_ - text.size() : 0);
+    std::fprintf(stream_, "\r%s%*s", text.c_str(), rest, "");
     std::fflush(stream_);
+    shownLength_ = text.size();
 }
 
 void ProgressLine::Clear() {
     std::lock_guard lock(mutex_);
-    if (!enabled_ || !shown_ || !redraws_) return;
-    std::fprintf(stream_, "\r\x1b[K");
+    if (!enabled_ || !shown_) return;
+    std::fprintf(stream_, "\r%*s\r", static_cast<int>(shownLength_), "");
     std::fflush(stream_);
     shown_ = false;
+    shownLength_ = 0;
 }
 
 }  // namespace orvante::cli

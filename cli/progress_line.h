@@ -30,9 +30,8 @@ std::string SecondsText(double seconds);
 
 class ProgressLine {
 public:
-    // Shows nothing unless `enabled` (standard error is a terminal); a terminal that
-    // cannot redraw a line (`redraws` false) gets one line at the end of each phase.
-    ProgressLine(std::FILE* stream, bool enabled, bool redraws);
+    // Shows nothing unless `enabled` (standard error is a terminal).
+    ProgressLine(std::FILE* stream, bool enabled);
     // A new phase: its label and total, and its time counted from now.
     void Begin(ProgressPhase phase);
     // Worker thread: shows a step, skipping those that come too fast to read.
@@ -44,7 +43,7 @@ private:
     using Clock = std::chrono::steady_clock;
     std::FILE* stream_;
     bool enabled_;
-    bool redraws_;
+    std::size_t shownLength_ = 0;
     ProgressPhase phase_;
     Clock::time_point start_ = Clock::now();
     Clock::time_point lastShown_{};
