@@ -26,8 +26,13 @@ constexpr const char* kDescription =
     "orvante-cli: every function of an infrared learning and transmitting module on\n"
     "a serial port, from a terminal or a script. Each command except 'ports' opens\n"
     "the port, sends the connect handshake (the module that answers is the default\n"
+#ifdef _WIN32
+    // The virtual module runs on Linux only.
+    "target) and then does its work.";
+#else
     "target) and then does its work. Without a module at hand, start the virtual\n"
     "module (orvante-sim) and use its port, COM99.";
+#endif
 
 constexpr const char* kFooter =
     "Exit status: 0 success; 1 the module reported a failure or a transfer could not\n"
