@@ -96,6 +96,60 @@ CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& 
     return command;
 }
 
+ParsedCommandLine Usage(const std::string& text) {
+    ParsedCommandLine parsed;
+    parsed.exitCode = kExitUsage;
+    parsed.error = std::string(kProgram) + ": " + text + "\n";
+    return parsed;
+}
+
+// What the parser refused, in our words; or the help or version it was asked for.
+ParsedCommandLine WhatTheParserSaid(CLI::App& app, const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) {
+        std::ostringstream out;
+        std::ostringstream err;
+        app.exit(error, out, err);
+        ParsedCommandLine parsed;
+        parsed.output = out.str();
+        return parsed;
+    }
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+        // CLI11 lists every stray argument, last first; the first one says it best.
+        const std::string first = app.remaining().empty() ? "" : app.remaining().front();
+        return Usage((first.starts_with('-')
+                          ? "unknown option '" + first + "'"
+                          : "unknown command or stray argument '" + first + "'") +
+                     " (see orvante-cli help)");
+    }
+    const std::string what = error.what();
+    // A value option given twice: CLI11 says "--port: At Most 1 required but received 2".
+    if (const std::size_t colon = what.find(": At Most ");
+        dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr &&
+        colon != std::string::npos) {
+        return Usage(what.substr(0, colon) + ": given more than once");
+    }
+    return Usage(what);
+}
+
+using DefinedCommand = std::pair<const CliCommand*, CLI::App*>;
+
+// Every command of the table; a two-word name is a subcommand of the first word's.
+std::vector<DefinedCommand> DefineCommands(CLI::App& app, CliOptions& options,
+                                           CommandValues& values) {
+    std::vector<DefinedCommand> commands;
+    for (const CliCommand& command : CliCommands()) {
+        const std::string name = command.name;
+        const std::size_t space = name.find(' ');
+        CLI::App* parent = &app;
+        if (space != std::string::npos) parent = app.get_subcommand(name.substr(0, space));
+        CLI::App* sub = AddCommand(*parent, name.substr(space == std::string::npos ? 0 : space + 1),
+                                   command.summary);
+        command.define(*sub, options, values);
+        commands.emplace_back(&command, sub);
+    }
+    return commands;
+}
+
 // "help" alone explains the program; "help learn" or "help capacity set" explains that
 // command as its --help does.
 ParsedCommandLine HelpFor(CLI::App& app, const std::vector<std::string>& topic) {
@@ -156,77 +210,31 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CLI::App* help = AddCommand(app, "help", "explain the commands, or one: help COMMAND");
     std::vector<std::string> helpTopic;
     help->add_option("COMMAND", helpTopic, "a command, as 'learn' or 'capacity set'");
-
-    // Every command of the table; a two-word name is a subcommand of the first word's.
     CommandValues values;
-    std::vector<std::pair<const CliCommand*, CLI::App*>> commands;
-    for (const CliCommand& command : CliCommands()) {
-        const std::string name = command.name;
-        const std::size_t space = name.find(' ');
-        CLI::App* parent = &app;
-        if (space != std::string::npos) parent = app.get_subcommand(name.substr(0, space));
-        CLI::App* sub = AddCommand(*parent, name.substr(space == std::string::npos ? 0 : space + 1),
-                                   command.summary);
-        command.define(*sub, options, values);
-        commands.emplace_back(&command, sub);
-    }
+    const std::vector<DefinedCommand> commands = DefineCommands(app, options, values);
 
-    ParsedCommandLine parsed;
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ExtrasError&) {
-        // CLI11 lists every stray argument, last first; the first one says it best.
-        const std::string first = app.remaining().empty() ? "" : app.remaining().front();
-        parsed.exitCode = kExitUsage;
-        parsed.error =
-            std::string(kProgram) + ": " +
-            (first.starts_with('-') ? "unknown option '" + first + "'"
-                                    : "unknown command or stray argument '" + first + "'") +
-            " (see orvante-cli help)\n";
-        return parsed;
-    } catch (const CLI::ArgumentMismatch& e) {
-        // A value option given twice: CLI11 says "--port: At Most 1 required but received 2".
-        const std::string what = e.what();
-        const std::size_t colon = what.find(": At Most ");
-        parsed.exitCode = kExitUsage;
-        parsed.error =
-            std::string(kProgram) + ": " +
-            (colon != std::string::npos ? what.substr(0, colon) + ": given more than once" : what) +
-            "\n";
-        return parsed;
     } catch (const CLI::ParseError& e) {
-        std::ostringstream out;
-        std::ostringstream err;
-        if (e.get_exit_code() == 0) {
-            app.exit(e, out, err);
-            parsed.output = out.str();
-            return parsed;
-        }
-        parsed.exitCode = kExitUsage;
-        parsed.error = std::string(kProgram) + ": " + e.what() + "\n";
-        return parsed;
+        return WhatTheParserSaid(app, e);
     }
     if (*help) return HelpFor(app, helpTopic);
 
-    auto usage = [&](const std::string& text) {
-        parsed.exitCode = kExitUsage;
-        parsed.error = std::string(kProgram) + ": " + text + "\n";
-        return parsed;
-    };
     // The deepest command given: "capacity set" rather than "capacity".
     for (const auto& [command, sub] : commands) {
         if (sub->parsed()) options.command = command;
     }
-    if (options.command == nullptr) return usage("no command given (see orvante-cli help)");
+    if (options.command == nullptr) return Usage("no command given (see orvante-cli help)");
     if (!common.target.empty()) options.target = HexAddress(common.target);
     options.line.parity =
         static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
     if (options.command->opensPort && options.port.empty()) {
-        return usage("no port given (see orvante-cli ports)");
+        return Usage("no port given (see orvante-cli ports)");
     }
     if (const std::string error = options.command->finish(values, options); !error.empty()) {
-        return usage(error);
+        return Usage(error);
     }
+    ParsedCommandLine parsed;
     parsed.options = std::move(options);
     return parsed;
 }
