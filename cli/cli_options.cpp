@@ -203,6 +203,8 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     app.set_version_flag("-V,--version", std::string(kProgram) + " " ORVANTE_VERSION);
     app.footer(kFooter);
     app.require_subcommand(0, 1);
+    // A name that starts with "/" is a file, never a Windows-style option ("/tmp/x.db").
+    app.allow_windows_style_options(false);
 
     CliOptions options;
     CommonValues common;
