@@ -4,7 +4,7 @@
 #   virtual_module.sh start N SIM [OPTIONS...]  starts it and waits for its port; a file
 #                                              hangup-COM<N> in the ports directory ends
 #                                              it (the device goes away)
-#   virtual_module.sh stop N                   ends it
+#   virtual_module.sh stop N                   ends it, and waits until it has ended
 set -eu
 action=$1
 port=$2
@@ -33,8 +33,15 @@ start)
     exit 1
     ;;
 stop)
+    # Waits until it has ended: an ending module takes its entries in the ports
+    # directory away, and a module started after must not find them half gone.
     if [ -f "$state.pid" ]; then
-        kill "$(cat "$state.pid")" 2>/dev/null || true
+        pid=$(cat "$state.pid")
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
         rm -f "$state.pid"
     fi
     ;;
