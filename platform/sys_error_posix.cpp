@@ -28,27 +28,4 @@ SysError SysError::FromErrno(int code) {
                     CategoryOfErrno(code)};
 }
 
-ErrorCategory CategoryOfErrno(int code) {
-    switch (code) {
-        case EIO:  // a hang-up, or a device pulled while open
-        case EPIPE:
-            return ErrorCategory::kDeviceGone;
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case ENOTDIR:
-        case ELOOP:
-            return ErrorCategory::kNotFound;
-        case EBUSY:
-        case EWOULDBLOCK:  // a lock another program holds
-            return ErrorCategory::kBusy;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ErrorCategory::kNoPermission;
-        default:
-            return ErrorCategory::kOther;
-    }
-}
-
 }  // namespace orvante::platform

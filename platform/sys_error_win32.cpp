@@ -39,29 +39,6 @@ SysError SysError::FromDeviceCall(unsigned long code) {
     return error;
 }
 
-// The C library's numbers, for the file calls that give them.
-ErrorCategory CategoryOfErrno(int code) {
-    switch (code) {
-        case EIO:
-        case EPIPE:
-            return ErrorCategory::kDeviceGone;
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case ENOTDIR:
-            return ErrorCategory::kNotFound;
-        case EBUSY:
-        case EWOULDBLOCK:
-            return ErrorCategory::kBusy;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return ErrorCategory::kNoPermission;
-        default:
-            return ErrorCategory::kOther;
-    }
-}
-
 ErrorCategory CategoryOfSystemCode(unsigned long code) {
     switch (code) {
         case ERROR_NOT_READY:  // what a pulled USB adapter's port answers
