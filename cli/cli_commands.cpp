@@ -333,6 +333,7 @@ void DefineAc(CLI::App& command, CliOptions&, CommandValues& values) {
         .add_option(
             "--temp", values.temperature,
             "degrees Celsius, " + RangeText(functions::kAcTemperatureRange) + " (default 16)")
+        ->type_name("C")
         ->check(WholeNumberIn(functions::kAcTemperatureRange, "a temperature"));
     command.add_option("--fan", values.fan, "auto or 1 to 5 (default auto)")
         ->type_name("SPEED")
@@ -536,30 +537,56 @@ int RunImport(CommandContext& context) {
 
 std::span<const CliCommand> CliCommands() {
     static const CliCommand kCommands[] = {
-        {"ports", "list the ports as the console lists them", false, DefineNothing, FinishNothing,
-         RunPorts, nullptr},
-        {"connect", "print the module's address", true, DefineNothing, FinishNothing, RunConnect,
-         nullptr},
-        {"ping", "test the connection to a target module", true, DefinePing, FinishPing, RunPing,
-         nullptr},
-        {"learn", "learn a remote's code into a slot; prints its pulses", true, DefineLearn,
-         FinishNothing, RunLearn, nullptr},
-        {"send", "transmit the code stored in a slot", true, DefineSend, FinishNothing, RunSend,
-         nullptr},
-        {"capacity", "read the pulse capacity ('capacity set' sets it)", true, DefineNothing,
-         FinishNothing, RunCapacity, nullptr},
-        {"capacity set", "set the pulse capacity: clears every learned code", true,
-         DefineSetCapacity, FinishSetCapacity, RunSetCapacity, nullptr},
-        {"tasks", "print the three timed tasks ('tasks set' writes them)", true, DefineNothing,
-         FinishNothing, RunTasks, nullptr},
-        {"tasks set", "write the tasks from FILE or -, then read them back", true, DefineSetTasks,
-         FinishSetTasks, RunSetTasks, nullptr},
-        {"ac", "send an air-conditioner code from the library", true, DefineAc, FinishAc, RunAc,
-         nullptr},
-        {"export", "copy the module's code library into FILE", true, DefineExport, FinishExport,
-         RunExport, TellWhatBecameOfTheExportFile},
-        {"import", "copy FILE into the module's code library", true, DefineImport, FinishImport,
-         RunImport, nullptr},
+        {"ports", "list the ports as the console lists them",
+         "Each line gives the name to use with --port (COM<n>), the device it leads to\n"
+         "and a label. A port listed is not yet a module that answers.",
+         false, DefineNothing, FinishNothing, RunPorts, nullptr},
+        {"connect", "print the module's address",
+         "Sends the connect handshake and prints the address of the module that answers\n"
+         "(4 hex digits). A provisioning script runs it first to see that the module is\n"
+         "there.",
+         true, DefineNothing, FinishNothing, RunConnect, nullptr},
+        {"ping", "test the connection to a target module",
+         "Asks TARGET (or with no TARGET, the module that answered the handshake) to\n"
+         "answer over the air. Status 3 when it does not answer in time.",
+         true, DefinePing, FinishPing, RunPing, nullptr},
+        {"learn", "learn a remote's code into a slot; prints its pulses",
+         "Puts the module in learning mode; point the remote at it and press the key\n"
+         "within --timeout seconds. The learned code replaces what SLOT held.",
+         true, DefineLearn, FinishNothing, RunLearn, nullptr},
+        {"send", "transmit the code stored in a slot",
+         "Transmits the code learned into SLOT. Status 1 when the module reports that\n"
+         "the transmit failed (an empty slot, for one).",
+         true, DefineSend, FinishNothing, RunSend, nullptr},
+        {"capacity", "read the pulse capacity ('capacity set' sets it)",
+         "Prints how many pulses a learned code may hold.", true, DefineNothing, FinishNothing,
+         RunCapacity, nullptr},
+        {"capacity set", "set the pulse capacity: clears every learned code",
+         "The module clears every learned slot when its capacity changes, so the command\n"
+         "asks for --yes. Set it before the library is imported.",
+         true, DefineSetCapacity, FinishSetCapacity, RunSetCapacity, nullptr},
+        {"tasks", "print the three timed tasks ('tasks set' writes them)",
+         "With --json the tasks come as the JSON that 'tasks set' reads (see the manual\n"
+         "page for its format).",
+         true, DefineNothing, FinishNothing, RunTasks, nullptr},
+        {"tasks set", "write the tasks from FILE or -, then read them back",
+         "FILE (or - for standard input) holds the JSON that 'tasks --json' prints. The\n"
+         "tasks are read back after writing; status 1 when they differ.",
+         true, DefineSetTasks, FinishSetTasks, RunSetTasks, nullptr},
+        {"ac", "send an air-conditioner code from the library",
+         "Sends the code of BRAND from the module's built-in library with the settings\n"
+         "given; settings not given take their defaults.",
+         true, DefineAc, FinishAc, RunAc, nullptr},
+        {"export", "copy the module's code library into FILE",
+         "The library is written into FILE.part and renamed over FILE only when the\n"
+         "transfer is complete: an export that does not finish leaves FILE as it was.\n"
+         "Library frames always go to address FFFF; --target does not apply.",
+         true, DefineExport, FinishExport, RunExport, TellWhatBecameOfTheExportFile},
+        {"import", "copy FILE into the module's code library",
+         "FILE replaces the module's library. With --verify the library is read back\n"
+         "into memory and compared with FILE; status 1 when they differ. Library frames\n"
+         "always go to address FFFF; --target does not apply.",
+         true, DefineImport, FinishImport, RunImport, nullptr},
     };
     return kCommands;
 }

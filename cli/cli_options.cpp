@@ -56,24 +56,28 @@ void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) 
         ->type_name("PORT")
         ->envname(kPortVariable);
     app.add_option("-b,--baud", options.line.baud, "line rate (default 9600)")
+        ->type_name("RATE")
         ->check(Allowing(
             [](const std::string& text) {
                 return IsWholeNumberIn(text, {50, 4'000'000});
             },
             "a rate (50 to 4000000)"));
     app.add_option("--parity", values.parity, "N, O or E (default N)")
+        ->type_name("P")
         ->check(Allowing(
             [](const std::string& text) {
                 return IsOneOf(text, {"N", "O", "E"});
             },
             "a parity (N, O or E)"));
     app.add_option("--data-bits", options.line.dataBits, "8, 7 or 6 (default 8)")
+        ->type_name("N")
         ->check(Allowing(
             [](const std::string& text) {
                 return IsOneOf(text, {"8", "7", "6"});
             },
             "a number of data bits (8, 7 or 6)"));
     app.add_option("--stop-bits", options.line.stopBits, "1 or 2 (default 1)")
+        ->type_name("N")
         ->check(Allowing(
             [](const std::string& text) {
                 return IsOneOf(text, {"1", "2"});
@@ -87,13 +91,23 @@ void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) 
     app.add_flag("--verbose", options.verbose, "print every frame on standard error");
 }
 
-CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& help) {
-    CLI::App* command = app.add_subcommand(name, help);
+CLI::App* AddCommand(CLI::App& app, const std::string& name, const std::string& summary,
+                     const std::string& details) {
+    CLI::App* command = app.add_subcommand(name, summary);
     // Common options after the command reach the program's own.
     command->fallthrough();
-    // The exit statuses are said once, in the program's own help.
-    command->footer("");
+    // The exit statuses are said once, in the program's own help; a command's footer
+    // explains the command.
+    command->footer(details);
     return command;
+}
+
+// A positional's help shows its name alone ("SLOT REQUIRED"), not the parser's type
+// ("SLOT UINT REQUIRED"): the help text says what it takes.
+void NameThePositionalsOnly(CLI::App& command) {
+    for (CLI::Option* option : command.get_options()) {
+        if (option->get_positional() && option->get_lnames().empty()) option->type_name("");
+    }
 }
 
 ParsedCommandLine Usage(const std::string& text) {
@@ -101,6 +115,17 @@ ParsedCommandLine Usage(const std::string& text) {
     parsed.exitCode = kExitUsage;
     parsed.error = std::string(kProgram) + ": " + text + "\n";
     return parsed;
+}
+
+// The command the parser had reached, as typed: "capacity set".
+std::string CommandGiven(const CLI::App& app) {
+    std::string name;
+    for (const CLI::App* command = &app;;) {
+        const auto chosen = command->get_subcommands();
+        if (chosen.empty()) return name;
+        command = chosen.front();
+        name += (name.empty() ? "" : " ") + command->get_name();
+    }
 }
 
 // What the parser refused, in our words; or the help or version it was asked for.
@@ -122,6 +147,14 @@ ParsedCommandLine WhatTheParserSaid(CLI::App& app, const CLI::ParseError& error)
                      " (see orvante-cli help)");
     }
     const std::string what = error.what();
+    // An argument left out: CLI11 says "FILE is required".
+    if (const std::size_t end = what.find(" is required");
+        dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && end != std::string::npos &&
+        !what.starts_with('-')) {
+        const std::string command = CommandGiven(app);
+        return Usage(command + ": " + what.substr(0, end) + " is missing (see orvante-cli help " +
+                     command + ")");
+    }
     // A value option given twice: CLI11 says "--port: At Most 1 required but received 2".
     if (const std::size_t colon = what.find(": At Most ");
         dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr &&
@@ -143,8 +176,9 @@ std::vector<DefinedCommand> DefineCommands(CLI::App& app, CliOptions& options,
         CLI::App* parent = &app;
         if (space != std::string::npos) parent = app.get_subcommand(name.substr(0, space));
         CLI::App* sub = AddCommand(*parent, name.substr(space == std::string::npos ? 0 : space + 1),
-                                   command.summary);
+                                   command.summary, command.details);
         command.define(*sub, options, values);
+        NameThePositionalsOnly(*sub);
         commands.emplace_back(&command, sub);
     }
     return commands;
@@ -209,9 +243,10 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     CliOptions options;
     CommonValues common;
     AddCommonOptions(app, options, common);
-    CLI::App* help = AddCommand(app, "help", "explain the commands, or one: help COMMAND");
+    CLI::App* help = AddCommand(app, "help", "explain the commands, or one: help COMMAND", "");
     std::vector<std::string> helpTopic;
     help->add_option("COMMAND", helpTopic, "a command, as 'learn' or 'capacity set'");
+    NameThePositionalsOnly(*help);
     CommandValues values;
     const std::vector<DefinedCommand> commands = DefineCommands(app, options, values);
 

@@ -25,9 +25,10 @@ struct CommandValues {
 };
 
 struct CliCommand {
-    const char* name;  // as typed; a second word names a subcommand ("capacity set")
-    const char* summary;
-    bool opensPort;  // every command but 'ports' opens the port and runs the handshake
+    const char* name;     // as typed; a second word names a subcommand ("capacity set")
+    const char* summary;  // one line, in the program's list of commands
+    const char* details;  // a few lines under the command's own help; may be empty
+    bool opensPort;       // every command but 'ports' opens the port and runs the handshake
     // Adds the command's arguments and options to its subcommand.
     void (*define)(CLI::App& command, CliOptions& options, CommandValues& values);
     // After parsing, before any port is opened: checks what was given and completes

@@ -38,6 +38,11 @@ TEST(CliHelp, EveryLineFitsEightyColumns) {
         std::istringstream lines(help);
         for (std::string line; std::getline(lines, line);) {
             EXPECT_LE(Columns(line), 80u) << "'" << command << " --help': " << line;
+            // What the parser calls a value's type is none of the operator's business.
+            for (const char* type : {" INT", " UINT", " TEXT", " FLOAT"}) {
+                EXPECT_EQ(line.find(type), std::string::npos)
+                    << "'" << command << " --help': " << line;
+            }
         }
     }
 }

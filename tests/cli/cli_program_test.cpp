@@ -243,7 +243,7 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
         {Concat({"frobnicate"}, port), "frobnicate"},
         {Concat({"connect", "--frobnicate"}, port), "--frobnicate"},
         {Concat({"learn", "101"}, port), "'101' is not a slot (0 to 100)"},
-        {Concat({"learn"}, port), "SLOT"},
+        {Concat({"learn"}, port), "learn: SLOT is missing (see orvante-cli help learn)"},
         {Concat({"capacity", "set", "0", "--yes"}, port), "1 to 400"},
         {Concat({"capacity", "set", "120"}, port), "add --yes"},
         {Concat({"ac", "258", "--temp", "31"}, port), "31"},

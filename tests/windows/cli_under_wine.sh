@@ -85,6 +85,24 @@ else
     echo "ok: a module lost during an export -> 4, the file unchanged"
 fi
 
+# The progress line in a console (Wine's, on a pseudo-terminal here): the program's
+# redraws must show no escape text. Wine draws its console with escape sequences of its
+# own (a space, for one, as erase and move right), which are taken out before looking,
+# and the spaces with them.
+"$module" start 8 "$sim" --baud 9600 --library-size 2048
+script -qfec "$(printf '%q ' "$wine_run" "$build" "$cli" --port "$port" export console.db)" \
+    console.typescript >/dev/null 2>&1
+status=$?
+shown=$(sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g' console.typescript | tr -d '\r ')
+if [ "$status" -ne 0 ] || grep -q $'\x1b' <<<"$shown" || grep -q '\[K' <<<"$shown" ||
+    ! grep -q "export:[0-9]" <<<"$shown" || ! grep -q "exported2048bytes" <<<"$shown"; then
+    echo "FAILED: the progress line in a console: status $status"
+    cat -v console.typescript | sed 's/^/    /'
+    failures=$((failures + 1))
+else
+    echo "ok: the progress line in a console shows no escape text"
+fi
+
 # Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C event) while a learn waits
 # for a module that takes 20 s: status 130.
 "$module" start 8 "$sim" --learn-delay 20000
