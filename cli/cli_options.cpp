@@ -13,6 +13,7 @@
 #include "cli/exit_status.h"
 #include "cli/option_checks.h"
 #include "protocol/module_frame.h"
+#include "sim/demo_ports.h"
 
 namespace orvante::cli {
 
@@ -26,13 +27,8 @@ constexpr const char* kDescription =
     "orvante-cli: every function of an infrared learning and transmitting module on\n"
     "a serial port, from a terminal or a script. Each command except 'ports' opens\n"
     "the port, sends the connect handshake (the module that answers is the default\n"
-#ifdef _WIN32
-    // The virtual module runs on Linux only.
-    "target) and then does its work.";
-#else
-    "target) and then does its work. Without a module at hand, start the virtual\n"
-    "module (orvante-sim) and use its port, COM99.";
-#endif
+    "target) and then does its work. Without a module at hand, use the virtual module\n"
+    "built into the program: --port demo (see orvante-cli help demo).";
 
 constexpr const char* kFooter =
     "Exit status: 0 success; 1 the module reported a failure or a transfer could not\n"
@@ -51,8 +47,7 @@ struct CommonValues {
 };
 
 void AddCommonOptions(CLI::App& app, CliOptions& options, CommonValues& values) {
-    app.add_option("-p,--port", options.port,
-                   "the module's port: COM<n> (see 'ports') or a device path")
+    app.add_option("-p,--port", options.port, "COM<n> (see 'ports'), a device path, or demo")
         ->type_name("PORT")
         ->envname(kPortVariable);
     app.add_option("-b,--baud", options.line.baud, "line rate (default 9600)")
@@ -188,6 +183,10 @@ std::vector<DefinedCommand> DefineCommands(CLI::App& app, CliOptions& options,
 // command as its --help does.
 ParsedCommandLine HelpFor(CLI::App& app, const std::vector<std::string>& topic) {
     ParsedCommandLine parsed;
+    if (topic == std::vector<std::string>{"demo"}) {
+        parsed.output = sim::DemoKnobsHelp();
+        return parsed;
+    }
     // help() would explain the subcommand chosen, which is "help" itself.
     app.clear();
     CLI::App* command = &app;
@@ -267,6 +266,10 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
     if (options.command->opensPort && options.port.empty()) {
         return Usage("no port given (see orvante-cli ports)");
+    }
+    if (std::string error;
+        sim::IsDemoPortName(options.port) && !sim::ParseDemoSpec(options.port, &error)) {
+        return Usage("--port: " + error + " (see orvante-cli help demo)");
     }
     if (const std::string error = options.command->finish(values, options); !error.empty()) {
         return Usage(error);

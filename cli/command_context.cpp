@@ -9,6 +9,7 @@
 #include "platform/thread_failure.h"
 #include "protocol/commands.h"
 #include "serial/port_list.h"
+#include "sim/demo_ports.h"
 
 namespace orvante::cli {
 
@@ -272,6 +273,8 @@ int RunCliCommand(const CliOptions& options, const CliStreams& streams,
 
 int RunCliProgram(int argc, const char* const* argv, bool errIsTerminal) {
     platform::SetProgramName("orvante-cli");
+    // --port demo opens the built-in virtual module.
+    sim::RegisterDemoPorts();
     try {
         const ParsedCommandLine parsed = ParseCliCommandLine(argc, argv);
         std::fputs(parsed.error.c_str(), stderr);

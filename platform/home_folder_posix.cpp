@@ -9,4 +9,12 @@ std::string HomeFolder() {
     return home != nullptr ? home : "";
 }
 
+std::string StateFolder() {
+    // The base directory specification: a relative $XDG_STATE_HOME is to be ignored.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') return std::string(state) + "/orvante";
+    const std::string home = HomeFolder();
+    return home.empty() ? "" : home + "/.local/state/orvante";
+}
+
 }  // namespace orvante::platform

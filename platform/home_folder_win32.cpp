@@ -10,4 +10,9 @@ std::string HomeFolder() {
     return profile != nullptr ? Utf8FromWide(profile) : "";
 }
 
+std::string StateFolder() {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    return local != nullptr && local[0] != L'\0' ? Utf8FromWide(local) + "\\Orvante" : "";
+}
+
 }  // namespace orvante::platform

@@ -2,7 +2,8 @@
 // and the monitor's wait on it together with two manual-reset events, stop and send.
 // Each platform implements it in a file of its own (port_io_posix.cpp: termios2, poll
 // and eventfds; port_io_win32.cpp: the Win32 comm API and WaitForMultipleObjects), so
-// the channel above it and everything that includes this header stay portable.
+// the channel above it and everything that includes this header stay portable. A port
+// whose name an in-process opener takes (in_process_port.h) is opened there instead.
 #pragma once
 
 #include <chrono>
@@ -83,6 +84,9 @@ public:
     bool WaitForStop(std::chrono::nanoseconds timeout);
 
 private:
+    // Wait, for an in-process port.
+    bool WaitInProcess(bool wantWrite, PortWake* wake, platform::SysError* error);
+
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -1,6 +1,8 @@
 // The port layer over the Win32 comm API: "\\.\COM<n>" opened exclusively and
 // overlapped, read time-outs that never wait, and the monitor's wait on the stop event,
-// the overlapped comm event and the send event with WaitForMultipleObjects.
+// the overlapped comm event and the send event with WaitForMultipleObjects. An
+// in-process port takes the device's place, with an event of its own that it sets when
+// it has news.
 #include <windows.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "platform/wide_text.h"
+#include "serial/in_process_port.h"
 #include "serial/port_io.h"
 
 // Windows 10 1803 and later; MinGW's headers may not name it yet.
@@ -83,6 +86,8 @@ struct PortIo::State {
     Handle commEventDone;
     Handle ioDone;  // reads and writes, which run one at a time on the monitor's side
     Handle gatherTimer;
+    std::shared_ptr<Handle> inProcessNews;     // set by the in-process port
+    std::unique_ptr<InProcessPort> inProcess;  // in place of `port` when open
     std::optional<CallFailure> eventsFailure;
 
     OVERLAPPED commWait{};
@@ -111,8 +116,9 @@ PortIo::PortIo() : state_(std::make_unique<State>()) {
     state_->send.Reset(NewManualResetEvent());
     state_->commEventDone.Reset(NewManualResetEvent());
     state_->ioDone.Reset(NewManualResetEvent());
+    state_->inProcessNews = std::make_shared<Handle>(NewManualResetEvent());
     if (!state_->stop.IsValid() || !state_->send.IsValid() || !state_->commEventDone.IsValid() ||
-        !state_->ioDone.IsValid()) {
+        !state_->ioDone.IsValid() || !state_->inProcessNews->IsValid()) {
         state_->eventsFailure = CallFailure{"CreateEvent()", LastError()};
     }
     // A timer that keeps sub-millisecond waits short; older systems have only the
@@ -153,6 +159,14 @@ platform::SysError PortIo::NoSuchDevice() {
 
 bool PortIo::Open(const std::string& path, platform::SysError* error) {
     Close();
+    if (IsInProcessPortName(path)) {
+        state_->inProcess = OpenInProcessPort(path, error);
+        if (!state_->inProcess) return false;
+        ResetEvent(state_->inProcessNews->Get());
+        // The event outlives neither the port nor this object: the port goes first.
+        state_->inProcess->SetWake([news = state_->inProcessNews] { SetEvent(news->Get()); });
+        return true;
+    }
     Handle port(CreateFileW(platform::WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!port.IsValid()) {
@@ -176,6 +190,7 @@ bool PortIo::Open(const std::string& path, platform::SysError* error) {
 
 void PortIo::Close() {
     State& s = *state_;
+    s.inProcess.reset();
     if (!s.port.IsValid()) return;
     s.EndCommWait();
     if (s.restoreOnClose) {
@@ -188,12 +203,13 @@ void PortIo::Close() {
 }
 
 bool PortIo::IsOpen() const {
-    return state_->port.IsValid();
+    return state_->inProcess != nullptr || state_->port.IsValid();
 }
 
 std::optional<CallFailure> PortIo::Configure(const std::string& definition,
                                              LineSettings& settings) {
     State& s = *state_;
+    if (s.inProcess) return s.inProcess->Configure(definition, settings);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(s.port.Get(), &dcb)) return CallFailure{"GetCommState()", LastError()};
@@ -233,10 +249,12 @@ std::optional<CallFailure> PortIo::Configure(const std::string& definition,
 }
 
 void PortIo::Purge() {
+    if (state_->inProcess) return state_->inProcess->Purge();
     if (IsOpen()) PurgeComm(state_->port.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR);
 }
 
 std::size_t PortIo::InputCount() {
+    if (state_->inProcess) return state_->inProcess->InputCount();
     DWORD errors = 0;
     COMSTAT status{};
     if (!IsOpen() || !ClearCommError(state_->port.Get(), &errors, &status)) return 0;
@@ -245,6 +263,7 @@ std::size_t PortIo::InputCount() {
 
 std::ptrdiff_t PortIo::Read(std::uint8_t* buffer, std::size_t size, platform::SysError* error) {
     State& s = *state_;
+    if (s.inProcess) return s.inProcess->Read(buffer, size, error);
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(s.port.Get(), &errors, &status)) {
@@ -284,6 +303,7 @@ std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size,
                              platform::SysError* error) {
     if (size == 0) return 0;
     State& s = *state_;
+    if (s.inProcess) return s.inProcess->Write(data, size, error);
     OVERLAPPED write{};
     write.hEvent = s.ioDone.Get();
     ResetEvent(write.hEvent);
@@ -311,6 +331,7 @@ std::ptrdiff_t PortIo::Write(const std::uint8_t* data, std::size_t size,
 
 bool PortIo::Wait(bool wantWrite, PortWake* wake, platform::SysError* error) {
     State& s = *state_;
+    if (s.inProcess) return WaitInProcess(wantWrite, wake, error);
     *wake = PortWake{};
     // A write that found the driver's queue full was already waited for in Write; the
     // next one may be tried at once.
@@ -381,6 +402,29 @@ bool PortIo::Wait(bool wantWrite, PortWake* wake, platform::SysError* error) {
             }
         }
         if (wake->stop || wake->send || wake->AnyFromPort()) return true;
+    }
+}
+
+// An in-process port takes every write whole, so it is always writable; its news
+// event says that input came or the port was lost, which the port itself then tells.
+bool PortIo::WaitInProcess(bool wantWrite, PortWake* wake, platform::SysError* error) {
+    State& s = *state_;
+    *wake = PortWake{};
+    wake->writable = wantWrite;
+    for (;;) {
+        // Reset before looking, so that news that comes after the look sets it again.
+        ResetEvent(s.inProcessNews->Get());
+        wake->input = s.inProcess->InputCount() > 0;
+        wake->lost = s.inProcess->IsLost(&wake->lostError);
+        const bool portReady = wake->AnyFromPort();
+        const HANDLE waits[3] = {s.stop.Get(), s.inProcessNews->Get(), s.send.Get()};
+        if (WaitForMultipleObjects(3, waits, FALSE, portReady ? 0 : INFINITE) == WAIT_FAILED) {
+            *error = LastError();
+            return false;
+        }
+        wake->stop = IsSignalled(s.stop.Get());
+        wake->send = IsSignalled(s.send.Get());
+        if (wake->stop || wake->send || portReady) return true;
     }
 }
 

@@ -16,6 +16,8 @@
 #include <tuple>
 #include <vector>
 
+#include "serial/in_process_port.h"
+
 namespace orvante::serial {
 
 namespace fs = std::filesystem;
@@ -212,7 +214,9 @@ std::optional<std::string> UnlistedPortPath(int /*port*/) {
 }
 
 DeviceMap ScanDeviceMap() {
-    return ScanDeviceMap(PortsDirectory(), "/sys/class/tty");
+    DeviceMap map = ScanDeviceMap(PortsDirectory(), "/sys/class/tty");
+    AddListedInProcessPorts(&map);
+    return map;
 }
 
 std::optional<int> HardwarePortNumber(std::string_view kernelName) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/wide_text.h"
+#include "serial/in_process_port.h"
 #include "serial/port_list.h"
 
 namespace orvante::serial {
@@ -47,6 +48,7 @@ DeviceMap ScanDeviceMap() {
     RegistryKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
                       key.Out()) != ERROR_SUCCESS) {
+        AddListedInProcessPorts(&map);
         return map;
     }
     for (DWORD index = 0;; ++index) {
@@ -66,6 +68,7 @@ DeviceMap ScanDeviceMap() {
         map.emplace(*number,
                     PortEntry{PortPath(*number), DeviceNameOf(std::wstring(name, nameLength))});
     }
+    AddListedInProcessPorts(&map);
     return map;
 }
 

@@ -47,6 +47,25 @@ void VirtualModule::SetFaults(const Faults& faults) {
     garbageRandom_.seed(faults.garbageSeed);
 }
 
+KeptState VirtualModule::Kept() const {
+    const std::span<const std::uint8_t> image = library_.Image();
+    return {address_, library_.Capacity(), tasks_, {image.begin(), image.end()}};
+}
+
+bool VirtualModule::Restore(const KeptState& state) {
+    if (state.pulseCapacity < kMinPulseCapacity || state.pulseCapacity > kMaxPulseCapacity ||
+        state.library.empty() || state.library.size() > kMaxLibrarySize) {
+        return false;
+    }
+    CodeLibrary library(state.library.size(), state.pulseCapacity);
+    library.Write(0, state.library);
+    library_ = std::move(library);
+    address_ = state.address;
+    tasks_ = state.tasks;
+    learning_.reset();
+    return true;
+}
+
 std::optional<std::size_t> VirtualModule::LearnedPulses(int slot) const {
     const auto code = library_.ReadCode(slot);
     if (!code) return std::nullopt;

@@ -91,6 +91,17 @@ struct ModuleCounters {
     std::uint64_t codesTransmitted = 0;
 };
 
+// What a module keeps through power loss: its address, its pulse capacity, its timed
+// tasks and its code library (which holds the learned codes).
+struct KeptState {
+    std::uint16_t address = kDefaultAddress;
+    std::uint16_t pulseCapacity = kDefaultPulseCapacity;
+    TaskBytes tasks{};
+    std::vector<std::uint8_t> library;  // 1..kMaxLibrarySize bytes
+
+    bool operator==(const KeptState&) const = default;
+};
+
 enum class FrameEvent { kReceived, kIgnored, kSent, kDropped };
 using FrameObserver = std::function<void(FrameEvent, std::span<const std::uint8_t>)>;
 
@@ -130,6 +141,11 @@ public:
     const std::optional<AcRequest>& LastAcRequest() const { return lastAcRequest_; }
     std::span<const std::uint8_t> Library() const { return library_.Image(); }
     const ModuleCounters& Counters() const { return counters_; }
+
+    KeptState Kept() const;
+    // Takes over a kept state, as at power-up. False (and nothing changes) for a
+    // capacity or a library size out of range.
+    bool Restore(const KeptState& state);
 
 private:
     struct Reply {

@@ -5,7 +5,9 @@
 #include <sstream>
 #include <string_view>
 
+#include "serial/in_process_port.h"
 #include "serial/port_list.h"
+#include "sim/demo_ports.h"
 
 namespace orvante::ui {
 
@@ -20,36 +22,53 @@ std::string CheckPortNumber(std::string& text) {
            ", got '" + text + "'";
 }
 
+std::string DemoPortName(const std::string& knobs) {
+    return knobs.empty() ? std::string("demo") : "demo:" + knobs;
+}
+
+std::string CheckDemoKnobs(std::string& knobs) {
+    std::string error;
+    sim::ParseDemoSpec(DemoPortName(knobs), &error);
+    return error;
+}
+
 std::string_view Value(const char* text) {
     return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
-// What the help says beyond the options: the virtual module and the display are Linux's.
-#ifdef _WIN32
+// What the help says beyond the options: the display is Linux's.
 constexpr char kDescription[] =
     "Orvante: the console of an infrared learning and transmitting module on a serial\n"
-    "port.";
+    "port. Without a module at hand, start it with --demo: the port list then holds\n"
+    "a virtual module built into the program, which keeps its state between runs.";
+#ifdef _WIN32
 constexpr char kFooter[] = "Exit status: 0, 2 for a bad command line.";
 #else
-constexpr char kDescription[] =
-    "Orvante: the console of an infrared learning and transmitting module on a serial\n"
-    "port. Without a module at hand, start the virtual module first (orvante-sim, see\n"
-    "orvante-sim --help) and pick its port. In the source tree, scripts/start starts\n"
-    "both at once.";
 constexpr char kFooter[] =
     "Needs a display (DISPLAY or WAYLAND_DISPLAY); QT_QPA_PLATFORM=offscreen runs it\n"
-    "without one. Exit status: 0, 1 when there is no display, 2 for a bad command line.";
+    "without one. Exit status: 0, 1 when there is no display, 2 for a bad command\n"
+    "line.";
 #endif
 
 }  // namespace
 
 ConsoleCommandLine ParseConsoleCommandLine(int argc, const char* const* argv) {
     CLI::App app(kDescription, "orvante");
+    // Narrow enough that every help line fits 80 columns.
+    app.get_formatter()->column_width(24);
     app.set_version_flag("--version", "orvante " ORVANTE_VERSION);
     int port = 0;
     app.add_option("--port", port, "select COM<N> in the port list at start")
         ->type_name("N")
         ->check(CLI::Validator(CheckPortNumber, "", "port number"));
+    std::string demoKnobs;
+    app.add_option("--demo", demoKnobs,
+                   "list the built-in virtual module and select it; KNOBS,\n"
+                   "separated by commas: address=HEX, drop=N, delay=MS,\n"
+                   "garbage, learn-delay=MS, library-size=N, clean")
+        ->type_name("[=KNOBS]")
+        ->expected(0, 1)
+        ->check(CLI::Validator(CheckDemoKnobs, "", "knobs"));
     app.footer(kFooter);
 
     ConsoleCommandLine result;
@@ -65,6 +84,7 @@ ConsoleCommandLine ParseConsoleCommandLine(int argc, const char* const* argv) {
         return result;
     }
     if (app.count("--port") > 0) result.port = port;
+    if (app.count("--demo") > 0) result.demo = DemoPortName(demoKnobs);
     return result;
 }
 
@@ -89,6 +109,21 @@ std::optional<std::string> MissingDisplay(const EnvironmentLookup& environment) 
     if (usable) return std::nullopt;
     return "no display to open the window on: start orvante in a desktop session, or set "
            "DISPLAY (X11) or WAYLAND_DISPLAY";
+}
+
+std::optional<int> PortToSelect(const ConsoleCommandLine& commandLine, std::string* warning) {
+    sim::RegisterDemoPorts();
+    if (commandLine.demo) serial::ListInProcessPort(*commandLine.demo, sim::kDemoPortLabel);
+    const serial::DeviceMap ports = serial::ScanDeviceMap();
+    if (commandLine.port) {
+        *warning = PortNotListedMessage(*commandLine.port, ports);
+        return commandLine.port;
+    }
+    if (!commandLine.demo) return std::nullopt;
+    for (const auto& [number, entry] : ports) {
+        if (entry.devicePath == *commandLine.demo) return number;
+    }
+    return std::nullopt;
 }
 
 std::string PortNotListedMessage(int port, const serial::DeviceMap& ports) {

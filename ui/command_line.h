@@ -16,6 +16,9 @@ struct ConsoleCommandLine {
     std::string output;       // for standard output
     std::string error;        // for standard error
     std::optional<int> port;  // --port: the COM number to select at start
+    // --demo: the built-in virtual module's port name with its knobs ("demo:drop=5"),
+    // listed and selected at start.
+    std::optional<std::string> demo;
 };
 
 ConsoleCommandLine ParseConsoleCommandLine(int argc, const char* const* argv);
@@ -30,5 +33,10 @@ std::optional<std::string> MissingDisplay(const EnvironmentLookup& environment);
 
 // The message for a --port that the port list does not hold; empty when it does.
 std::string PortNotListedMessage(int port, const serial::DeviceMap& ports);
+
+// What the command line asks of the port list: the built-in module listed (and
+// selected, unless --port names another port), a --port looked up. Returns the port to
+// select, and *warning when --port names no listed port.
+std::optional<int> PortToSelect(const ConsoleCommandLine& commandLine, std::string* warning);
 
 }  // namespace orvante::ui

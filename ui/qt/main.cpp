@@ -79,12 +79,9 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     PassOnHeldMessages();
     orvante::ui::ConsoleEnvironment environment;
-    if (commandLine.port) {
-        const std::string notListed =
-            orvante::ui::PortNotListedMessage(*commandLine.port, orvante::serial::ScanDeviceMap());
-        if (!notListed.empty()) Say(stderr, "orvante: " + notListed + "\n");
-        environment.preselectedPort = commandLine.port;
-    }
+    std::string notListed;
+    environment.preselectedPort = orvante::ui::PortToSelect(commandLine, &notListed);
+    if (!notListed.empty()) Say(stderr, "orvante: " + notListed + "\n");
     orvante::ui::qt::ApplyClassicLook(app);
     // Without Qt's translations installed its own texts stay English; the window works.
     orvante::ui::qt::InstallQtChineseTexts(app);

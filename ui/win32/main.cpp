@@ -81,13 +81,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     orvante::ui::ConsoleEnvironment environment;
-    if (commandLine.port) {
-        const std::string notListed =
-            orvante::ui::PortNotListedMessage(*commandLine.port, orvante::serial::ScanDeviceMap());
-        // A warning for whoever started it from a console; with none, the window opens anyway.
-        if (!notListed.empty()) Say(STD_ERROR_HANDLE, "orvante: " + notListed + "\n", true);
-        environment.preselectedPort = commandLine.port;
-    }
+    std::string notListed;
+    environment.preselectedPort = orvante::ui::PortToSelect(commandLine, &notListed);
+    // A warning for whoever started it from a console; with none, the window opens anyway.
+    if (!notListed.empty()) Say(STD_ERROR_HANDLE, "orvante: " + notListed + "\n", true);
     Win32WindowHost host;
     orvante::ui::CConsoleApp console(host, environment);
     console.InitInstance();
