@@ -142,7 +142,9 @@ std::unique_ptr<serial::InProcessPort> OpenDemoPort(const std::string& text,
 }  // namespace
 
 bool IsDemoPortName(std::string_view text) {
-    return IsDemoName(text.substr(0, text.find(':')));
+    const std::string_view name = text.substr(0, text.find(':'));
+    return name.starts_with(kPrefix) &&
+           name.find_first_not_of("0123456789", kPrefix.size()) == std::string_view::npos;
 }
 
 std::optional<DemoSpec> ParseDemoSpec(std::string_view text, std::string* error) {

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "cli/interrupt_watcher.h"
+#include "platform/file_lock.h"
 #include "platform/thread_failure.h"
+#include "sim/demo_ports.h"
 #include "tests/support/child_process.h"
 #include "tests/support/runtime_dir.h"
 #include "tests/support/temp_dir.h"
@@ -268,6 +270,7 @@ TEST(CliProgram, RefusesBadInputWithStatus2BeforeAnyFrameReachesTheModule) {
         {Concat({"import", files.File("")}, port), "is a folder"},
         {Concat({"export", files.File("")}, port), "is a folder"},
         {{"connect"}, "no port given (see orvante-cli ports)"},
+        {{"-p", "demo:drop=0", "connect"}, "--port: demo knob 'drop=0': expected a whole number"},
     };
     for (const auto& row : kRows) {
         const CliRun run = RunCli(row.args);
@@ -488,6 +491,47 @@ TEST(CliProgram, EndsInOneLineAndAStatusAtItsEdges) {
         EXPECT_EQ(run.err, row.error) << Joined(row.args);
     }
     EXPECT_EQ(ReadFileBytes(oddName).size(), 120u);
+}
+
+// The built-in module, as a script uses it with no hardware: what one run learns or
+// imports the next run finds, each demo name is a module of its own, "clean" starts one
+// afresh, and a module held by another program is busy, as a real port would be.
+TEST(CliProgram, TheBuiltInModuleKeepsItsStateBetweenRuns) {
+    PrivateStateDir state;
+    TempDir files;
+    const std::vector<std::uint8_t> image = RandomBytes(700, 3);
+    WriteFileBytes(files.File("in.db"), image);
+    const struct {
+        Args args;
+        int status;
+        std::string out;  // a part of standard output, or of the error
+    } kRows[] = {
+        {{"-p", "demo:learn-delay=0", "learn", "5"}, 0, ""},
+        {{"-p", "demo", "send", "5"}, 0, "slot 5: sent"},
+        {{"-p", "demo2", "send", "5"}, 1, "could not transmit slot 5"},
+        {{"-p", "demo:clean", "send", "5"}, 1, "could not transmit slot 5"},
+        {{"-p", "demo", "send", "5"}, 1, "could not transmit slot 5"},
+        {{"-p", "demo:address=5A3C", "connect"}, 0, "5A3C"},
+        {{"-p", "demo", "connect"}, 0, "5A3C"},
+        {{"-p", "demo:library-size=700", "-b", "230400", "import", files.File("in.db")},
+         0,
+         "imported 700 bytes"},
+        {{"-p", "demo", "-b", "230400", "export", files.File("out.db")}, 0, "exported 700 bytes"},
+    };
+    for (const auto& row : kRows) {
+        const CliRun run = RunCli(row.args);
+        EXPECT_EQ(run.status, row.status) << Joined(row.args) << ": " << run.err;
+        EXPECT_NE((run.out + run.err).find(row.out), std::string::npos)
+            << Joined(row.args) << ": " << run.out << run.err;
+    }
+    EXPECT_EQ(ReadFileBytes(files.File("out.db")), image);
+
+    platform::SysError error;
+    const auto held = platform::FileLock::TryLock(sim::KeptStatePath("demo") + ".lock", &error);
+    ASSERT_TRUE(held);
+    const CliRun busy = RunCli({"-p", "demo", "connect"});
+    EXPECT_EQ(busy.status, 4);
+    EXPECT_EQ(busy.err, "orvante-cli: cannot open demo: busy: another program holds it\n");
 }
 
 // An exception on a thread of the program's own ends it with one line and status 1,

@@ -1,5 +1,7 @@
-// A ports directory of the test's own: XDG_RUNTIME_DIR points to a fresh temporary
-// folder while the object lives, so that nothing else's ports get in the way.
+// Folders of the test's own: while the object lives, an environment variable that names
+// one of the user's folders (XDG_RUNTIME_DIR for the ports directory, XDG_STATE_HOME for
+// the built-in modules' state) points to a fresh temporary folder, so that nothing else's
+// ports or state get in the way.
 #pragma once
 
 #include <stdlib.h>
@@ -10,31 +12,40 @@
 
 namespace orvante::test {
 
-class PrivateRuntimeDir {
+class PrivateFolderVariable {
 public:
-    PrivateRuntimeDir() {
+    explicit PrivateFolderVariable(const char* variable) : variable_(variable) {
         char pattern[] = "/tmp/orvante-test-XXXXXX";
         if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-        if (const char* old = getenv("XDG_RUNTIME_DIR")) old_ = old;
-        setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+        if (const char* old = getenv(variable_)) old_ = old;
+        setenv(variable_, dir_.c_str(), 1);
     }
-    ~PrivateRuntimeDir() {
+    ~PrivateFolderVariable() {
         if (old_) {
-            setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+            setenv(variable_, old_->c_str(), 1);
         } else {
-            unsetenv("XDG_RUNTIME_DIR");
+            unsetenv(variable_);
         }
         std::error_code ignored;
         if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
     }
-    PrivateRuntimeDir(const PrivateRuntimeDir&) = delete;
-    PrivateRuntimeDir& operator=(const PrivateRuntimeDir&) = delete;
+    PrivateFolderVariable(const PrivateFolderVariable&) = delete;
+    PrivateFolderVariable& operator=(const PrivateFolderVariable&) = delete;
 
     const std::string& Path() const { return dir_; }
 
 private:
+    const char* variable_;
     std::string dir_;
     std::optional<std::string> old_;
+};
+
+struct PrivateRuntimeDir : PrivateFolderVariable {
+    PrivateRuntimeDir() : PrivateFolderVariable("XDG_RUNTIME_DIR") {}
+};
+
+struct PrivateStateDir : PrivateFolderVariable {
+    PrivateStateDir() : PrivateFolderVariable("XDG_STATE_HOME") {}
 };
 
 }  // namespace orvante::test

@@ -6,11 +6,14 @@
 
 #include <algorithm>
 
+#include "serial/in_process_port.h"
 #include "serial/port_list.h"
 #include "tests/support/console_fixture.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/runtime_dir.h"
 #include "tests/support/sim_line.h"
+#include "tests/support/temp_dir.h"
+#include "ui/command_line.h"
 #include "ui/console_dlg.h"
 
 namespace orvante::ui {
@@ -220,6 +223,46 @@ TEST_F(VirtualModuleFunctions, TasksAreWrittenAndReadBackIntoEveryField) {
             EXPECT_EQ(window_.GetText(kRows[task][field + 1]), expected) << task << field;
         }
     }
+}
+
+// orvante --demo: the built-in module is listed under its own label and selected at
+// start; the window connects and exports its library as over any port, and a second
+// window finds what the first one learned.
+TEST(BuiltInModuleConsole, IsListedSelectedConnectedAndRemembered) {
+    test::PrivateStateDir state;
+    test::TempDir files;
+    ConsoleCommandLine commandLine;
+    commandLine.demo = "demo:library-size=250,learn-delay=0";
+    std::string warning;
+    ConsoleEnvironment environment;
+    environment.preselectedPort = PortToSelect(commandLine, &warning);
+    EXPECT_EQ(environment.preselectedPort, serial::kFirstInProcessPortNumber);
+    EXPECT_EQ(warning, "");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        test::FakeWindow window;
+        window.LoadMainTemplate();
+        CConsoleDlg dialog(window, environment);
+        dialog.OnInitDialog();
+        EXPECT_EQ(window.GetText(IDC_PORT), "COM200 (内置虚拟模块)");
+        window.Click(IDC_CONNECT);
+        ASSERT_TRUE(window.PumpUntil([&] { return dialog.LocalAddress() == 0x1234; }));
+        if (round == 0) {
+            window.Type(IDC_LEARN_INDEX, "0");
+            window.Click(IDC_LEARN);
+            ASSERT_TRUE(window.PumpUntil(
+                [&] { return test::LogLinesOf(window).back() == "学习成功，退出学习状态！"; }));
+        }
+        window.AnswerNextFileDialog(files.File("out.db"));
+        window.Click(IDC_EXPORT_LIBRARY);
+        ASSERT_TRUE(window.PumpUntil([&] { return !dialog.IsLibraryTransferActive(); }, 10s));
+        EXPECT_EQ(window.GetText(IDC_STATUS_TRANSFER), "导出完成 250 字节");
+        // Slot 0's record starts the library: its code marker, in both windows.
+        EXPECT_EQ(test::ReadFileBytes(files.File("out.db")).at(0), sim::kCodeMarker);
+        window.Click(IDC_CONNECT);  // disconnects, and the module keeps its state
+        window.SetEvents(nullptr);
+    }
+    serial::ForgetInProcessPorts();
 }
 
 }  // namespace
