@@ -1,12 +1,14 @@
 #!/bin/bash
-# orvante-cli.exe under Wine against the virtual module on Linux (COM8): every kind of
+# orvante-cli.exe under Wine against its built-in virtual module (demo): every kind of
 # command, a library round trip through a file with a Chinese name, and the exit
 # statuses of a module that does not answer, of a port that does not exist, of an
-# export that cannot finish (its file left as it was) and of Ctrl+C.
+# export that cannot finish (its file left as it was) and of Ctrl+C. The port list and
+# the module lost during an export are a real COM port's: the virtual module on Linux
+# behind COM8.
 #   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR VIRTUAL_MODULE_SH SIM
 set -uo pipefail
 wine_run=$1 build=$2 cli=$3 work=$4 module=$5 sim=$6
-port=COM8
+port=demo
 failures=0
 
 rm -rf "$work"
@@ -31,7 +33,8 @@ run() {
 }
 
 run 0 "COM8 " ports
-run 0 "^1234$" --port "$port" connect
+# The built-in module keeps its state between runs (and test runs): started afresh.
+run 0 "^1234$" --port "$port:clean" connect
 run 0 "1234: answered" --port "$port" ping
 run 0 "^[0-9]+$" --port "$port" learn 3
 run 0 "slot 3: sent" --port "$port" send 3
@@ -66,7 +69,7 @@ run 4 "cannot open COM42" --port COM42 connect
 # goes away half-way.
 run 4 "码库-导出.db is unchanged; nothing was received" --port COM42 export "码库-导出.db"
 "$module" start 8 "$sim" --baud 9600 --library-size 65536
-"$wine_run" "$build" "$cli" --port "$port" --baud 9600 --verbose export "码库-导出.db" \
+"$wine_run" "$build" "$cli" --port COM8 --baud 9600 --verbose export "码库-导出.db" \
     >lost.out 2>&1 &
 cli_pid=$!
 for _ in $(seq 200); do
@@ -89,8 +92,8 @@ fi
 # redraws must show no escape text. Wine draws its console with escape sequences of its
 # own (a space, for one, as erase and move right), which are taken out before looking,
 # and the spaces with them.
-"$module" start 8 "$sim" --baud 9600 --library-size 2048
-script -qfec "$(printf '%q ' "$wine_run" "$build" "$cli" --port "$port" export console.db)" \
+script -qfec "$(printf '%q ' "$wine_run" "$build" "$cli" --port "$port:library-size=2048" \
+    export console.db)" \
     console.typescript >/dev/null 2>&1
 status=$?
 shown=$(sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g' console.typescript | tr -d '\r ')
@@ -105,8 +108,7 @@ fi
 
 # Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C event) while a learn waits
 # for a module that takes 20 s: status 130.
-"$module" start 8 "$sim" --learn-delay 20000
-"$wine_run" "$build" "$cli" --port "$port" --verbose learn 3 >ctrl-c.out 2>&1 &
+"$wine_run" "$build" "$cli" --port "$port:learn-delay=20000" --verbose learn 3 >ctrl-c.out 2>&1 &
 cli_pid=$!
 # The handshake's request, then the learn's: the command is waiting now.
 for _ in $(seq 200); do

@@ -1,7 +1,8 @@
-// orvante.exe as an operator meets it, under Wine against the virtual module on COM9: the
-// program runs in a process of its own, and the test works its window from outside, with
-// the messages the controls take and the texts they show, as far as exporting the code
-// library and quitting.
+// orvante.exe as an operator meets it, under Wine: the program runs in a process of its
+// own, and the test works its window from outside, with the messages the controls take
+// and the texts they show. Against the virtual module built into the program (--demo) as
+// far as exporting the code library and quitting; against the virtual module on Linux
+// behind a Wine COM port (COM9) as far as a learn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,7 +30,7 @@ using namespace std::chrono_literals;
 using platform::Utf8FromWide;
 using platform::WideFromUtf8;
 
-constexpr int kPort = 9;  // the test run's virtual module for this program
+constexpr int kComPort = 9;  // the test run's virtual module on Linux for this program
 constexpr int kSlot = 7;
 constexpr int kFileNameControl = 0x47C;  // the file name in the file dialogs
 constexpr int kBoxTextControl = 0xFFFF;  // the text of a message box
@@ -159,21 +160,51 @@ struct WorkFolder {
 };
 
 // The module's library after its first learn, into `slot`: erased, but for that code. (Each
-// run has a module of its own: the test run starts one for it.)
+// run has a module of its own: the test run starts one for it, and the built-in one
+// starts clean.)
 std::vector<std::uint8_t> LibraryAfterFirstLearn(int slot) {
     sim::CodeLibrary library(ORVANTE_MODULE_LIBRARY_SIZE, ORVANTE_MODULE_PULSE_CAPACITY);
     library.WriteCode(slot, sim::NecStyleCode(1, static_cast<std::uint8_t>(slot)));
     return {library.Image().begin(), library.Image().end()};
 }
 
+// What the operator types and presses, and what the window must then show: a line added
+// to the log, a box (answered with OK), the text of a control. Empty: nothing asked.
+struct Step {
+    const char* what;
+    int field;  // an edit typed into first, or 0
+    std::wstring typed;
+    int button;
+    std::string logged;
+    std::string box;
+    int control;
+    std::string shows;
+};
+
 class ConsoleWindowTest : public ::testing::Test {
 protected:
+    // Starts orvante.exe with `arguments` and waits for its window.
+    ::testing::AssertionResult Start(const std::wstring& arguments) {
+        console_.emplace(L"\"" + WideFromUtf8(ORVANTE_CONSOLE_EXE) + L"\" " + arguments);
+        if (!console_->Started()) {
+            return ::testing::AssertionFailure()
+                   << ORVANTE_CONSOLE_EXE << ": error " << GetLastError();
+        }
+        if (!PollUntil([&] {
+                window_ = OtherDialog([](HWND d) { return GetDlgItem(d, IDC_CONNECT) != nullptr; });
+                return window_ != nullptr;
+            })) {
+            return ::testing::AssertionFailure() << "orvante.exe shows no window";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     HWND Control(int id) const { return GetDlgItem(window_, id); }
     std::string Text(int id) const { return TextOf(Control(id)); }
 
     // The program's dialogs other than its window, the first that `fits`.
     HWND OtherDialog(const std::function<bool(HWND)>& fits = [](HWND) { return true; }) const {
-        for (HWND dialog : DialogsOf(console_.Id())) {
+        for (HWND dialog : DialogsOf(console_->Id())) {
             if (dialog != window_ && fits(dialog)) return dialog;
         }
         return nullptr;
@@ -181,11 +212,11 @@ protected:
 
     // For a failure's message: the log, and whatever box or dialog is open.
     std::string Evidence() const {
-        if (const auto status = console_.ExitStatus(0ms)) {
+        if (const auto status = console_->ExitStatus(0ms)) {
             return "\norvante.exe has ended, status " + std::to_string(*status);
         }
         std::string text = "\n---- log of the window:" + Text(IDC_LOG) + "\n----";
-        for (HWND dialog : DialogsOf(console_.Id())) {
+        for (HWND dialog : DialogsOf(console_->Id())) {
             if (dialog == window_) continue;
             HWND boxText = GetDlgItem(dialog, kBoxTextControl);
             text += "\nopen: \"" + TextOf(dialog) + "\" " + (boxText ? TextOf(boxText) : "");
@@ -212,41 +243,43 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // Types and presses each step's way, and waits for what it must show.
+    void RunSteps(const std::vector<Step>& steps) {
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            const std::size_t logged = Text(IDC_LOG).size();  // the log only grows here
+            if (step.field != 0) {
+                ASSERT_TRUE(Type(Control(step.field), step.typed)) << Evidence();
+            }
+            Press(step.button);
+            if (!step.box.empty()) {
+                ASSERT_TRUE(Answer(step.box, IDOK));
+            }
+            const auto done = [&] {
+                return Text(IDC_LOG).find(step.logged, logged) != std::string::npos &&
+                       (step.control == 0 || Text(step.control) == step.shows);
+            };
+            // An unexpected box ends the wait at once: its text is the evidence.
+            PollUntil([&] { return done() || OtherDialog() != nullptr; });
+            ASSERT_TRUE(done() && OtherDialog() == nullptr) << Evidence();
+        }
+    }
+
     // Pressed as the operator's click would: posted, since the button's handler may run a
     // box or dialog of its own before it returns.
     void Press(int id) const { PostMessageW(Control(id), BM_CLICK, 0, 0); }
 
-    ConsoleProcess console_{L"\"" + WideFromUtf8(ORVANTE_CONSOLE_EXE) + L"\" --port " +
-                            std::to_wstring(kPort)};
+    std::optional<ConsoleProcess> console_;
     HWND window_ = nullptr;
 };
 
-// What the operator types and presses, and what the window must then show: a line added
-// to the log, a box (answered with OK), the text of a control. Empty: nothing asked.
-struct Step {
-    const char* what;
-    int field;  // an edit typed into first, or 0
-    std::wstring typed;
-    int button;
-    std::string logged;
-    std::string box;
-    int control;
-    std::string shows;
-};
-
-TEST_F(ConsoleWindowTest, OperatorLearnsTransmitsExportsTheLibraryAndQuits) {
-    ASSERT_TRUE(console_.Started()) << ORVANTE_CONSOLE_EXE << ": error " << GetLastError();
-    ASSERT_TRUE(PollUntil([&] {
-        window_ = OtherDialog([](HWND d) { return GetDlgItem(d, IDC_CONNECT) != nullptr; });
-        return window_ != nullptr;
-    })) << "orvante.exe shows no window";
-    ASSERT_EQ(Text(IDC_PORT).rfind("COM" + std::to_string(kPort), 0), 0u)
-        << "--port " << kPort << " selects the port: " << Text(IDC_PORT) << Evidence();
-
+// The operator's first steps: connect, learn, transmit it, transmit an empty slot, learn
+// without a slot.
+std::vector<Step> FirstSteps() {
     const std::string address = ORVANTE_MODULE_ADDRESS;
     const std::wstring slot = std::to_wstring(kSlot);
     // The module's code is a NEC-style frame of 67 pulses.
-    const Step steps[] = {
+    return {
         {"connect", 0, L"", IDC_CONNECT, "连接成功！", "", IDC_LOCAL_ADDR, "本机地址：" + address},
         {"learn", IDC_LEARN_INDEX, slot, IDC_LEARN, "学习成功，退出学习状态！", "", IDC_PULSE_COUNT,
          "67"},
@@ -254,24 +287,19 @@ TEST_F(ConsoleWindowTest, OperatorLearnsTransmitsExportsTheLibraryAndQuits) {
         {"transmit an empty slot", IDC_SEND_INDEX, L"8", IDC_TRANSMIT, "发射失败！", "", 0, ""},
         {"learn without a slot", IDC_LEARN_INDEX, L"", IDC_LEARN, "", "序号超范围!", 0, ""},
     };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        const std::size_t logged = Text(IDC_LOG).size();  // the log only grows here
-        if (step.field != 0) {
-            ASSERT_TRUE(Type(Control(step.field), step.typed)) << Evidence();
-        }
-        Press(step.button);
-        if (!step.box.empty()) {
-            ASSERT_TRUE(Answer(step.box, IDOK));
-        }
-        const auto done = [&] {
-            return Text(IDC_LOG).find(step.logged, logged) != std::string::npos &&
-                   (step.control == 0 || Text(step.control) == step.shows);
-        };
-        // An unexpected box ends the wait at once: its text is the evidence.
-        PollUntil([&] { return done() || OtherDialog() != nullptr; });
-        ASSERT_TRUE(done() && OtherDialog() == nullptr) << Evidence();
-    }
+}
+
+// The built-in module with the Linux module's address, library and learn time.
+const std::wstring kDemoArguments =
+    L"--demo=clean,address=" + WideFromUtf8(ORVANTE_MODULE_ADDRESS) + L",library-size=" +
+    std::to_wstring(ORVANTE_MODULE_LIBRARY_SIZE) + L",learn-delay=200";
+
+TEST_F(ConsoleWindowTest, OperatorLearnsTransmitsExportsTheLibraryAndQuits) {
+    ASSERT_TRUE(Start(kDemoArguments));
+    ASSERT_EQ(Text(IDC_PORT), "COM200 (内置虚拟模块)") << "--demo selects its port" << Evidence();
+    RunSteps(FirstSteps());
+    if (HasFatalFailure()) return;
+    const std::string address = ORVANTE_MODULE_ADDRESS;
     // Still connected, to the module that answered.
     EXPECT_EQ(Text(IDC_STATUS), "连接成功！");
     EXPECT_EQ(Text(IDC_CONNECT), "断开连接");
@@ -307,7 +335,16 @@ TEST_F(ConsoleWindowTest, OperatorLearnsTransmitsExportsTheLibraryAndQuits) {
     // Closing asks first; Yes ends the program, with status 0.
     PostMessageW(window_, WM_CLOSE, 0, 0);
     ASSERT_TRUE(Answer("确定退出软件？", IDYES));
-    EXPECT_EQ(console_.ExitStatus(kStepTimeout), std::optional<DWORD>(0)) << Evidence();
+    EXPECT_EQ(console_->ExitStatus(kStepTimeout), std::optional<DWORD>(0)) << Evidence();
+}
+
+// The same first steps over a Wine COM port, so that the window's use of the Win32 port
+// layer keeps its test.
+TEST_F(ConsoleWindowTest, OperatorLearnsOverAComPort) {
+    ASSERT_TRUE(Start(L"--port " + std::to_wstring(kComPort)));
+    ASSERT_EQ(Text(IDC_PORT).rfind("COM" + std::to_string(kComPort), 0), 0u)
+        << "--port " << kComPort << " selects the port: " << Text(IDC_PORT) << Evidence();
+    RunSteps(FirstSteps());
 }
 
 }  // namespace
