@@ -7,6 +7,8 @@
 //   run tells whether the window stays responsive;
 // - wakeups_per_s: voluntary context switches of all its threads, a second (for the idle
 //   row: a connected console that nothing writes to should not wake at all).
+// The last row is the console idle on the virtual module built into the program (the
+// demo port): its line thread must sleep as the pseudo-terminal does.
 // Beside each loaded row, a minimal reader (a thread that polls the port and reads it,
 // nothing else) under the same load shows what the machine's pty and wake-ups cost by
 // themselves: the console's own cost is its figure minus the reader's.
@@ -29,7 +31,9 @@
 
 #include "bench/console_driver.h"
 #include "protocol/commands.h"
+#include "serial/in_process_port.h"
 #include "serial/port_list_posix.h"
+#include "sim/demo_ports.h"
 #include "tests/support/child_process.h"
 #include "tests/support/runtime_dir.h"
 
@@ -204,6 +208,23 @@ void BM_ConsoleUnderLoad(benchmark::State& state, const char* mode) {
     // raise its box.
 }
 
+void BM_ConsoleIdleOnTheBuiltInModule(benchmark::State& state) {
+    test::PrivateStateDir stateDir;
+    sim::RegisterDemoPorts();
+    serial::ListInProcessPort("demo", sim::kDemoPortLabel);
+    {
+        Console console(serial::kFirstInProcessPortNumber, 230400);
+        if (!console.IsConnected()) return state.SkipWithError("the console did not connect");
+        for (auto _ : state) {
+            Console::RunFor(kSettle);
+            const Window window = StartWindow();
+            Console::RunFor(MeasuredSpan());
+            state.SetIterationTime(EndWindow(state, window));
+        }
+    }
+    serial::ForgetInProcessPorts();
+}
+
 void RegisterLoads() {
     for (const char* mode : {"stream16", "stream64", "logged", "replies", "idle"}) {
         for (const auto& [name, run] : {std::pair{"MinimalReader/", &BM_MinimalReaderUnderLoad},
@@ -214,6 +235,10 @@ void RegisterLoads() {
                 ->Unit(benchmark::kSecond);
         }
     }
+    benchmark::RegisterBenchmark("Console/idle-built-in", BM_ConsoleIdleOnTheBuiltInModule)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 //   this machine cost by themselves.
 // A client's own cost is its ratio minus the minimal client's. Unpaced, the console's and
 // the command line's blocks per second and CPU time per block (the module's process is
-// not counted).
+// not counted). Then the console and the command line against the virtual module built
+// into the program (the demo port), paced at the line's rate; its thread is counted.
 //
 // ORVANTE_BENCH_LIBRARY_BYTES sets the library size (default 65536) for quicker runs.
 #include <benchmark/benchmark.h>
@@ -26,8 +27,10 @@
 #include "bench/minimal_client.h"
 #include "bench/sim_process.h"
 #include "protocol/replies.h"
+#include "serial/in_process_port.h"
 #include "serial/port_list.h"
 #include "session/session.h"
+#include "sim/demo_ports.h"
 #include "tests/support/runtime_dir.h"
 #include "ui/console_dlg.h"
 #include "ui/qt/qt_window.h"
@@ -73,6 +76,25 @@ struct Module {
     }
 };
 
+// The built-in module, started clean with a library of the size measured, in a state
+// folder of its own; listed in the port list as orvante --demo lists it.
+struct BuiltInModule {
+    test::PrivateStateDir stateDir;
+    std::string name = "demo:clean,library-size=" + std::to_string(LibraryBytes());
+
+    BuiltInModule() {
+        sim::RegisterDemoPorts();
+        serial::ListInProcessPort(name, sim::kDemoPortLabel);
+    }
+    ~BuiltInModule() { serial::ForgetInProcessPorts(); }
+    int PortNumber() const {
+        for (const auto& [number, entry] : serial::ScanDeviceMap()) {
+            if (entry.devicePath == name) return number;
+        }
+        return 0;
+    }
+};
+
 void ReportRatio(benchmark::State& state, Clock::duration wall, std::uint64_t lineBytes, int baud) {
     state.SetIterationTime(std::chrono::duration<double>(wall).count());
     if (baud > 0) {
@@ -104,8 +126,18 @@ void BM_MinimalClient(benchmark::State& state) {
 void BM_Console(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     const bool isImport = state.range(1) != 0;
-    Module module(baud);
-    if (!module.sim.IsReady()) return state.SkipWithError("the virtual module did not start");
+    const bool builtIn = state.range(2) != 0;
+    std::optional<Module> module;
+    std::optional<BuiltInModule> builtInModule;
+    int port = 0;
+    if (builtIn) {
+        port = builtInModule.emplace().PortNumber();
+    } else {
+        if (!module.emplace(baud).sim.IsReady()) {
+            return state.SkipWithError("the virtual module did not start");
+        }
+        port = module->sim.PortNumber();
+    }
     QTemporaryDir files;
     const QString path = files.filePath("library.db");
     if (isImport) {
@@ -114,7 +146,7 @@ void BM_Console(benchmark::State& state) {
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));
     }
-    Console console(module.sim.PortNumber(), baud);
+    Console console(port, baud);
     if (!console.IsConnected()) return state.SkipWithError("the console did not connect");
     for (auto _ : state) {
         const double cpuBefore = ProcessCpuSeconds();
@@ -139,8 +171,18 @@ void BM_Console(benchmark::State& state) {
 void BM_CommandLine(benchmark::State& state) {
     const int baud = static_cast<int>(state.range(0));
     const bool isImport = state.range(1) != 0;
-    Module module(baud);
-    if (!module.sim.IsReady()) return state.SkipWithError("the virtual module did not start");
+    const bool builtIn = state.range(2) != 0;
+    std::optional<Module> module;
+    std::optional<BuiltInModule> builtInModule;
+    std::string portName;
+    if (builtIn) {
+        portName = builtInModule.emplace().name;
+    } else {
+        if (!module.emplace(baud).sim.IsReady()) {
+            return state.SkipWithError("the virtual module did not start");
+        }
+        portName = "COM" + std::to_string(module->sim.PortNumber());
+    }
     QTemporaryDir files;
     const std::string path = files.filePath("library.db").toStdString();
     if (isImport) {
@@ -150,8 +192,7 @@ void BM_CommandLine(benchmark::State& state) {
                    static_cast<std::streamsize>(image.size()));
     }
     session::Session session;
-    const session::PortName port = session::ResolvePortName(
-        "COM" + std::to_string(module.sim.PortNumber()), serial::ScanDeviceMap());
+    const session::PortName port = session::ResolvePortName(portName, serial::ScanDeviceMap());
     if (session.Open(port, {.baud = baud > 0 ? baud : 230400}).status !=
         serial::PortOpenStatus::kOpened) {
         return state.SkipWithError("the session did not open the port");
@@ -178,7 +219,8 @@ void BM_CommandLine(benchmark::State& state) {
 }
 
 // For every rate (0: unpaced) and direction, the minimal client, the command line and
-// the console, one after the other, so that all meet the machine in the same state.
+// the console, one after the other, so that all meet the machine in the same state; then
+// the command line and the console against the built-in module at the paced rates.
 void RegisterTransfers() {
     for (const int baud : {9600, 115200, 230400, 0}) {
         for (const int import : {0, 1}) {
@@ -186,8 +228,21 @@ void RegisterTransfers() {
                                             std::pair{"CommandLine", &BM_CommandLine},
                                             std::pair{"Console", &BM_Console}}) {
                 benchmark::RegisterBenchmark(name, run)
-                    ->ArgNames({"baud", "import"})
-                    ->Args({baud, import})
+                    ->ArgNames({"baud", "import", "built_in"})
+                    ->Args({baud, import, 0})
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+    for (const int baud : {9600, 115200, 230400}) {
+        for (const int import : {0, 1}) {
+            for (const auto& [name, run] : {std::pair{"CommandLine", &BM_CommandLine},
+                                            std::pair{"Console", &BM_Console}}) {
+                benchmark::RegisterBenchmark(name, run)
+                    ->ArgNames({"baud", "import", "built_in"})
+                    ->Args({baud, import, 1})
                     ->Iterations(1)
                     ->UseManualTime()
                     ->Unit(benchmark::kMillisecond);

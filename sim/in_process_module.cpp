@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 #include "platform/thread_failure.h"
 #include "serial/port_io.h"
 
@@ -111,6 +115,11 @@ void InProcessModule::WakeChannel() {
 // Hands each piece of the module's output over when it has crossed the line, and
 // sleeps until the next one is due; with nothing due, until the channel writes.
 void InProcessModule::RunLine() {
+#ifdef __linux__
+    // A timed wait may end up to the thread's timer slack late (50 us by default): at
+    // 230400 baud that is more than a byte, paid once a block in a lock-step transfer.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         bool arrived = false;
