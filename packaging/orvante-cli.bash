@@ -28,7 +28,8 @@ _orvante_cli_value() {
             if [[ "$cur" == /* ]]; then
                 _orvante_cli_files
             else
-                _orvante_cli_offer "$("$program" ports 2>/dev/null | cut -d' ' -f1)"
+                # The listed ports, and the virtual module built into the program.
+                _orvante_cli_offer "$("$program" ports 2>/dev/null | cut -d' ' -f1)" demo
             fi
             ;;
         -b | --baud) _orvante_cli_offer 1200 2400 4800 9600 19200 38400 57600 115200 230400 ;;
