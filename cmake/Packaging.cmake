@@ -35,11 +35,41 @@ if(WIN32)
     set(CPACK_NSIS_MUI_ICON ${ORVANTE_ICON_DIR}/orvante.ico)
     set(CPACK_NSIS_MUI_UNIICON ${ORVANTE_ICON_DIR}/orvante.ico)
     set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\\\orvante.exe)
-    # The installer offers to put bin\ (orvante-cli.exe) on the PATH.
+    # The installer offers to put bin\ (orvante-cli.exe) on the PATH, on a page of its
+    # own (packaging/nsis/NSIS.InstallOptions.ini.in). CMake's page would also offer a
+    # desktop icon; ours does not: the Start menu already holds both ways to start the
+    # console, and a silent install (/S) never ticks the box, so it would be a choice
+    # most installs never see.
     set(CPACK_NSIS_MODIFY_PATH ON)
-    # The console in the Start menu.
+    # The console in the Start menu, and beside it the console with its built-in virtual
+    # module. The script is UTF-8 (CMake's template starts with a byte-order mark, and
+    # makensis is told so besides) and the installer a Unicode one, so the shortcut keeps
+    # its Chinese name.
     set(CPACK_PACKAGE_EXECUTABLES orvante Orvante)
+    set(demo_shortcut "Orvante（虚拟模块）.lnk")
+    set(CPACK_NSIS_CREATE_ICONS_EXTRA
+        "CreateShortCut '$SMPROGRAMS\\\\$STARTMENU_FOLDER\\\\${demo_shortcut}' '$INSTDIR\\\\bin\\\\orvante.exe' --demo")
+    set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\\\$MUI_TEMP\\\\${demo_shortcut}'")
+    set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS INPUTCHARSET UTF8)
     set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+
+    # CMake's installer script loads every language NSIS has and shows each user its
+    # pages in theirs, but the options page and the script's own messages are English
+    # only. This installer is English throughout: the script is CMake's own with the
+    # other languages left out, written where cpack looks for templates first.
+    set(nsis_templates ${PROJECT_BINARY_DIR}/nsis)
+    file(READ ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in nsis_script)
+    string(REGEX MATCHALL "!insertmacro MUI_LANGUAGE \"[A-Za-z]+\"" languages "${nsis_script}")
+    list(REMOVE_ITEM languages "!insertmacro MUI_LANGUAGE \"English\"")
+    foreach(language IN LISTS languages)
+        string(REPLACE "${language}\n" "" nsis_script "${nsis_script}")
+    endforeach()
+    string(REGEX MATCHALL "MUI_LANGUAGE \"[A-Za-z]+\"" languages "${nsis_script}")
+    if(NOT languages STREQUAL "MUI_LANGUAGE \"English\"")
+        message(FATAL_ERROR "CMake's NSIS script is not English alone once trimmed: ${languages}")
+    endif()
+    file(WRITE ${nsis_templates}/NSIS.template.in "${nsis_script}")
+    set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/packaging/nsis ${nsis_templates})
     include(CPack)
     return()
 endif()

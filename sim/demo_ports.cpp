@@ -10,30 +10,19 @@
 #include "serial/in_process_port.h"
 #include "sim/in_process_module.h"
 #include "sim/kept_state_file.h"
+#include "sim/whole_number.h"
 
 namespace orvante::sim {
 
 namespace {
 
 constexpr std::string_view kPrefix = "demo";
-constexpr std::int64_t kMaxMilliseconds = 3'600'000;  // an hour
-
-std::optional<std::int64_t> WholeNumber(std::string_view text, std::int64_t min, std::int64_t max,
-                                        int base = 10) {
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
-        value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // "demo" alone, or followed by 2 to 99.
 bool IsDemoName(std::string_view name) {
     if (!name.starts_with(kPrefix)) return false;
     const std::string_view number = name.substr(kPrefix.size());
-    return number.empty() || (number.front() != '0' && WholeNumber(number, 2, 99));
+    return number.empty() || (number.front() != '0' && ParseWholeNumber(number, 2, 99));
 }
 
 bool ReadKnob(std::string_view knob, DemoSpec* spec, std::string* error) {
@@ -52,26 +41,27 @@ bool ReadKnob(std::string_view knob, DemoSpec* spec, std::string* error) {
         return true;
     }
     if (key == "address") {
-        const auto address = value.size() <= 4 ? WholeNumber(value, 1, 0xFFFE, 16) : std::nullopt;
+        const auto address =
+            value.size() <= 4 ? ParseWholeNumber(value, 1, 0xFFFE, 16) : std::nullopt;
         if (!address) return refuse("expected 1 to 4 hex digits (not 0 or FFFF)");
         spec->address = static_cast<std::uint16_t>(*address);
         return true;
     }
     if (key == "drop") {
-        const auto every = WholeNumber(value, 1, 1'000'000);
+        const auto every = ParseWholeNumber(value, 1, 1'000'000);
         if (!every) return refuse("expected a whole number from 1 (every Nth reply is dropped)");
         spec->faults.dropEvery = static_cast<int>(*every);
         return true;
     }
     if (key == "delay" || key == "learn-delay") {
-        const auto ms = WholeNumber(value, 0, kMaxMilliseconds);
+        const auto ms = ParseWholeNumber(value, 0, kMaxMilliseconds);
         if (!ms) return refuse("expected milliseconds, 0 to 3600000");
         (key == "delay" ? spec->faults.delay : spec->learnDelay.emplace()) =
             std::chrono::milliseconds(*ms);
         return true;
     }
     if (key == "library-size") {
-        const auto size = WholeNumber(value, 1, static_cast<std::int64_t>(kMaxLibrarySize));
+        const auto size = ParseWholeNumber(value, 1, static_cast<std::int64_t>(kMaxLibrarySize));
         if (!size) return refuse("expected bytes, 1 to 65536");
         spec->librarySize = static_cast<std::size_t>(*size);
         return true;

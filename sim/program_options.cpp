@@ -9,38 +9,27 @@
 #include <string_view>
 #include <utility>
 
+#include "sim/whole_number.h"
+
 namespace orvante::sim {
 
 namespace {
 
 constexpr std::string_view kVersionLine = "orvante-sim " ORVANTE_VERSION;
 
-constexpr std::int64_t kMaxMilliseconds = 3'600'000;  // an hour
 constexpr std::int64_t kMaxBaud = 4'000'000;
 constexpr std::int64_t kMaxRepeat = 16;
-
-// A whole number in `base` within min..max, or nothing.
-std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min, std::int64_t max,
-                                         int base = 10) {
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < min ||
-        value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // How an option's value is read: the number it stands for, or nothing when it is refused.
 using NumberParser = std::function<std::optional<std::int64_t>(std::string_view)>;
 
 NumberParser DecimalIn(std::int64_t min, std::int64_t max) {
-    return [min, max](std::string_view text) { return ParseInteger(text, min, max); };
+    return [min, max](std::string_view text) { return ParseWholeNumber(text, min, max); };
 }
 
 // The module's address: 1 to 4 hex digits, neither 0 nor FFFF (the broadcast address).
 std::optional<std::int64_t> ParseAddress(std::string_view text) {
-    return text.size() <= 4 ? ParseInteger(text, 1, 0xFFFE, 16) : std::nullopt;
+    return text.size() <= 4 ? ParseWholeNumber(text, 1, 0xFFFE, 16) : std::nullopt;
 }
 
 std::chrono::milliseconds Ms(std::int64_t value) {
