@@ -10,6 +10,8 @@
 #include "cli/exit_status.h"
 #include "cli/option_checks.h"
 #include "cli/progress_line.h"
+#include "cli/provision.h"
+#include "cli/provision_command.h"
 #include "cli/tasks_json.h"
 #include "functions/ac_code.h"
 #include "functions/learn_transmit.h"
@@ -487,18 +489,9 @@ int Verify(CommandContext& context, bool* verified, library::TransferProgress* r
     const int status = context.Transfer({protocol::kCmdExportBlock, {}, options.retries, &library},
                                         options.file, readBack, seconds);
     if (status != kExitSuccess) return status;
-    const std::vector<std::uint8_t>& image = options.importImage;
-    for (std::size_t offset = 0; offset < image.size(); ++offset) {
-        if (offset >= library.size()) {
-            return context.Fail(kExitFailure, "verify: the module's library ends at offset " +
-                                                  std::to_string(offset) + ", before the file's " +
-                                                  std::to_string(image.size()) + " bytes");
-        }
-        if (library[offset] != image[offset]) {
-            return context.Fail(
-                kExitFailure,
-                "verify: the library differs from the file at offset " + std::to_string(offset));
-        }
+    if (const std::string difference = LibraryDifference(options.importImage, library);
+        !difference.empty()) {
+        return context.Fail(kExitFailure, "verify: " + difference);
     }
     *verified = true;
     return kExitSuccess;
@@ -531,6 +524,33 @@ int RunImport(CommandContext& context) {
                                   TransferNotes(resent, readBack.strayBlocks));
     }
     return status;
+}
+
+// The module's library compared with FILE, nothing written.
+int RunVerify(CommandContext& context) {
+    NoteTheTargetIsNotUsed(context);
+    bool verified = false;
+    library::TransferProgress readBack;
+    double seconds = 0;
+    const int status = Verify(context, &verified, &readBack, &seconds);
+    if (status == kExitSuccess) {
+        const CliOptions& options = context.Options();
+        context.Print({{"file", options.file},
+                       {"verified", true},
+                       {"bytes", options.importImage.size()},
+                       {"seconds", seconds},
+                       {"resent", readBack.resentBlocks}},
+                      "verified " + std::to_string(options.importImage.size()) + " bytes against " +
+                          options.file + " in " + SecondsText(seconds) +
+                          TransferNotes(readBack.resentBlocks, readBack.strayBlocks));
+    }
+    return status;
+}
+
+void DefineVerify(CLI::App& command, CliOptions& options, CommandValues&) {
+    command.add_option("FILE", options.file, "the .db file to compare, at most 65536 bytes")
+        ->required();
+    AddRetries(command, options);
 }
 
 }  // namespace
@@ -587,6 +607,20 @@ std::span<const CliCommand> CliCommands() {
          "into memory and compared with FILE; status 1 when they differ. Library frames\n"
          "always go to address FFFF; --target does not apply.",
          true, DefineImport, FinishImport, RunImport, nullptr},
+        {"verify", "compare the module's code library with FILE",
+         "Reads the library back into memory and compares it with FILE; nothing is\n"
+         "written. Status 1 when they differ, naming the first differing offset (or\n"
+         "where the module's library ends).",
+         true, DefineVerify, FinishImport, RunVerify, nullptr},
+        {"provision", "set up many modules at once from a PROFILE",
+         "Each port in a session of its own, all at once (--jobs N: N at a time):\n"
+         "connect, the pulse capacity (set and read back), the library (imported and\n"
+         "verified), the timed tasks (written and read back), as the profile gives them.\n"
+         "The profile: {\"library\": \"lib.db\", \"capacity\": 120, \"tasks\": [...],\n"
+         "\"baud\": 115200, \"retries\": 2}; see the manual page. A module that fails a step\n"
+         "is reported with it and skips the rest. Status 0 when every module passed,\n"
+         "1 when one failed.",
+         false, DefineProvision, FinishProvision, RunProvision, nullptr},
     };
     return kCommands;
 }

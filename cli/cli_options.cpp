@@ -262,6 +262,10 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
     }
     if (options.command == nullptr) return Usage("no command given (see orvante-cli help)");
     if (!common.target.empty()) options.target = HexAddress(common.target);
+    options.baudGiven = app.count("--baud") > 0;
+    options.parityGiven = app.count("--parity") > 0;
+    options.dataBitsGiven = app.count("--data-bits") > 0;
+    options.stopBitsGiven = app.count("--stop-bits") > 0;
     options.line.parity =
         static_cast<char>(std::toupper(static_cast<unsigned char>(common.parity[0])));
     if (options.command->opensPort && options.port.empty()) {

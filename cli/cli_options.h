@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/command_table.h"
+#include "cli/provision_profile.h"
 #include "functions/ac_code.h"
 #include "functions/timed_tasks.h"
 #include "session/session.h"
@@ -35,6 +36,16 @@ struct CliOptions {
     int retries = 1;
     std::vector<std::uint8_t> importImage;  // import: the file, read before the port is opened
     bool exportFileExisted = false;         // export: FILE was there before
+    // Which line settings and resends were given on the command line (they win over a
+    // provisioning profile's).
+    bool baudGiven = false, parityGiven = false, dataBitsGiven = false, stopBitsGiven = false;
+    bool retriesGiven = false;
+    // provision: the ports (or every listed one that answers), modules at once, logs.
+    std::vector<std::string> ports;
+    bool allPorts = false;
+    int jobs = 0;
+    std::string logDir;
+    ProvisionProfile profile;
 };
 
 // The outcome of reading the command line: the options, or an exit status with the

@@ -13,8 +13,6 @@
 
 namespace orvante::cli {
 
-namespace {
-
 using session::WaitEnd;
 using std::chrono::milliseconds;
 
@@ -46,6 +44,8 @@ std::string OpenFailureText(const std::string& port, const serial::PortOpenResul
     }
     return prefix + "unknown failure";
 }
+
+namespace {
 
 // JSON takes names as they are on the system, which need not be UTF-8: bytes that are
 // not become U+FFFD rather than an error.

@@ -24,6 +24,10 @@ using json = nlohmann::ordered_json;
 
 // The text of a file that cannot be used.
 std::string FileProblemText(const std::string& path, const library::FileError& error);
+// "TEXT (the system's reason)", or TEXT when the system gave none.
+std::string WithReason(const std::string& text, const platform::SysError& error);
+// Why `port` could not be opened, in one line.
+std::string OpenFailureText(const std::string& port, const serial::PortOpenResult& result);
 
 class CommandContext {
 public:
@@ -35,6 +39,7 @@ public:
     int Run();
 
     const CliOptions& Options() const { return options_; }
+    const CliStreams& Streams() const { return streams_; }
     session::Session& Session() { return session_; }
 
     // One line on standard error, "orvante-cli: TEXT"; returns `status`.

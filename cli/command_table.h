@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -20,6 +21,8 @@ class CommandContext;
 struct CommandValues {
     std::string pingTarget;
     std::string tasksFile;
+    std::string profileFile;
+    std::vector<std::string> provisionPorts;
     bool confirmed = false;
     int brand = 0, power = 0, mode = 0, temperature = 16, fan = 0, swing = 0;
 };

@@ -73,9 +73,16 @@ bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::s
             "expected {\"tasks\": [...]} with exactly " + std::to_string(tasks->size()) + " tasks";
         return false;
     }
+    return TasksFromJsonArray(*list, tasks, error);
+}
+
+bool TasksFromJsonArray(const json& list, functions::TimedTasks* tasks, std::string* error) {
+    if (!list.is_array() || list.size() != tasks->size()) {
+        *error = "expected an array of exactly " + std::to_string(tasks->size()) + " tasks";
+        return false;
+    }
     for (std::size_t i = 0; i < tasks->size(); ++i) {
-        if (!ReadTask((*list)[i], "task " + std::to_string(i + 1), &(*tasks)[i], error))
-            return false;
+        if (!ReadTask(list[i], "task " + std::to_string(i + 1), &(*tasks)[i], error)) return false;
     }
     return true;
 }

@@ -13,5 +13,8 @@ nlohmann::ordered_json TasksToJson(const functions::TimedTasks& tasks);
 // Reads exactly three tasks, each with all five fields (the four numbers 0..65535). False with
 // *error saying what is wrong and where.
 bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::string* error);
+// The same from the array under "tasks" (a provisioning profile's).
+bool TasksFromJsonArray(const nlohmann::ordered_json& list, functions::TimedTasks* tasks,
+                        std::string* error);
 
 }  // namespace orvante::cli

@@ -2,12 +2,13 @@
 # ports that `orvante-cli ports` lists. Plain bash: it needs nothing from the
 # bash-completion package.
 
-_orvante_cli_commands="help ports connect ping learn send capacity tasks ac export import"
+_orvante_cli_commands="help ports connect ping learn send capacity tasks ac export import verify
+provision"
 _orvante_cli_common_options="-h --help -V --version -p --port -b --baud --parity --data-bits
 --stop-bits --target --json --verbose"
 # Options that take the next word as their value.
 _orvante_cli_valued=" -p --port -b --baud --parity --data-bits --stop-bits --target --timeout
---retries --power --mode --temp --fan --swing "
+--retries --power --mode --temp --fan --swing --jobs --log-dir "
 
 # _orvante_cli_offer WORDS...: the words that start with the word being completed.
 _orvante_cli_offer() {
@@ -41,7 +42,11 @@ _orvante_cli_value() {
         --fan) _orvante_cli_offer auto 1 2 3 4 5 ;;
         --swing) _orvante_cli_offer vertical horizontal off ;;
         --temp) _orvante_cli_offer $(seq 16 30) ;;
-        --target | --timeout | --retries) COMPREPLY=() ;;
+        --log-dir)
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -d -- "$cur"))
+            ;;
+        --target | --timeout | --retries | --jobs) COMPREPLY=() ;;
         *) return 1 ;;
     esac
 }
@@ -77,6 +82,8 @@ _orvante_cli() {
             ac) own="--power --mode --temp --fan --swing" ;;
             export) own="--retries" ;;
             import) own="--verify --retries" ;;
+            verify) own="--retries" ;;
+            provision) own="--all --jobs --log-dir --retries" ;;
         esac
         _orvante_cli_offer $_orvante_cli_common_options $own
         return 0
@@ -85,7 +92,7 @@ _orvante_cli() {
         "") _orvante_cli_offer $_orvante_cli_commands ;;
         help) ((arguments == 0)) && _orvante_cli_offer ${_orvante_cli_commands#help } ;;
         capacity | tasks) ((arguments == 0)) && _orvante_cli_offer set ;;
-        export | import | "tasks set") ((arguments == 0)) && _orvante_cli_files ;;
+        export | import | verify | provision | "tasks set") ((arguments == 0)) && _orvante_cli_files ;;
         *) COMPREPLY=() ;;
     esac
     return 0
