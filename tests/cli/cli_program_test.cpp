@@ -534,6 +534,160 @@ TEST(CliProgram, TheBuiltInModuleKeepsItsStateBetweenRuns) {
     EXPECT_EQ(busy.err, "orvante-cli: cannot open demo: busy: another program holds it\n");
 }
 
+// ---- provisioning ----------------------------------------------------------------
+
+const std::string kTasksArray = R"([{"enabled":true,"slot":5,"period":10,"delay":2,"loops":0},)"
+                                R"({"enabled":false,"slot":0,"period":0,"delay":0,"loops":0},)"
+                                R"({"enabled":false,"slot":0,"period":0,"delay":0,"loops":0}])";
+
+// A profile that is wrong in any way is refused whole, naming the key, before any port
+// is opened: the module sees nothing.
+TEST(CliProvision, RefusesABadProfileBeforeAnyFrame) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim sim(170, {"--verbose"});
+    ASSERT_TRUE(sim.Ready());
+    WriteFileBytes(files.File("lib.db"), std::vector<std::uint8_t>(100, 1));
+    WriteFileBytes(files.File("big.db"), std::vector<std::uint8_t>(70000, 1));
+    const struct {
+        std::string profile;
+        std::string error;  // a part of the one line
+    } kRows[] = {
+        {"{", "not valid JSON"},
+        {"[]", "expected one JSON object"},
+        {"{}", "gives none of"},
+        {R"({"baud": 9600})", "gives none of"},
+        {R"({"capacity": 0})", "\"capacity\": must be a pulse capacity from 1 to 400"},
+        {R"({"capacity": "120"})", "\"capacity\""},
+        {R"({"library": "missing.db"})", "\"library\": "},
+        {R"({"library": "big.db"})", "larger than 65536 bytes"},
+        {R"({"library": "lib.db", "colour": "red"})", "\"colour\": is not a key"},
+        {R"({"capacity": 9, "parity": "X"})", "\"parity\""},
+        {R"({"capacity": 9, "baud": 10})", "\"baud\""},
+        {R"({"capacity": 9, "retries": -1})", "\"retries\""},
+        {R"({"tasks": [1, 2]})", "\"tasks\": expected an array of exactly 3 tasks"},
+        {R"({"tasks": )" + kTasksArray.substr(0, kTasksArray.find("\"period\":10")) +
+             R"("period":70000,"delay":2,"loops":0},{},{}]})",
+         "\"tasks\": task 1: \"period\""},
+    };
+    for (const auto& row : kRows) {
+        std::ofstream(files.File("p.json"), std::ios::trunc) << row.profile;
+        const CliRun run = RunCli({"provision", files.File("p.json"), "--port", sim.Port()});
+        EXPECT_EQ(run.status, 2) << row.profile << ": " << run.err;
+        EXPECT_NE(run.err.find(row.error), std::string::npos) << row.profile << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    std::ofstream(files.File("p.json"), std::ios::trunc) << R"({"capacity": 9})";
+    EXPECT_EQ(RunCli({"provision", files.File("p.json")}).status, 2);  // no port
+    EXPECT_EQ(sim.NextReceived(), "");
+}
+
+// Three modules at once: one never answers, one keeps a library smaller than the file
+// (its verify fails), one passes; each is reported with its step, and each port's log
+// is written.
+TEST(CliProvision, ReportsEveryModuleWithItsStep) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim silent(171, {"--drop", "1"});
+    Sim small(172, {"--library-size", "200"});
+    Sim good(173, {});
+    ASSERT_TRUE(silent.Ready() && small.Ready() && good.Ready());
+    const std::vector<std::uint8_t> image = RandomBytes(600, 5);
+    WriteFileBytes(files.File("lib.db"), image);
+    std::ofstream(files.File("p.json")) << R"({"library": "lib.db", "capacity": 120, "tasks": )"
+                                        << kTasksArray << R"(, "baud": 115200})";
+    std::filesystem::create_directory(files.File("logs"));
+
+    const CliRun run =
+        RunCli({"provision", files.File("p.json"), "--json", "--log-dir", files.File("logs"), "-p",
+                silent.Port(), "-p", small.Port(), "-p", good.Port()});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const json report = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.contains("modules")) << run.out;
+    const struct {
+        std::string port, result;
+        json step;
+        std::string error;  // a part of it
+    } kExpected[] = {
+        {silent.Port(), "failed", "connect", "no answer to the connect handshake"},
+        {small.Port(), "failed", "verify", "ends at offset 200"},
+        {good.Port(), "passed", nullptr, ""},
+    };
+    ASSERT_EQ(report["modules"].size(), std::size(kExpected));
+    for (std::size_t i = 0; i < std::size(kExpected); ++i) {
+        const json& module = report["modules"][i];
+        EXPECT_EQ(module["port"], kExpected[i].port);
+        EXPECT_EQ(module["result"], kExpected[i].result) << module;
+        EXPECT_EQ(module["step"], kExpected[i].step) << module;
+        if (!kExpected[i].error.empty()) {
+            EXPECT_NE(module["error"].get<std::string>().find(kExpected[i].error),
+                      std::string::npos)
+                << module;
+        }
+        EXPECT_TRUE(std::filesystem::exists(files.File("logs/" + kExpected[i].port + ".log")));
+    }
+    EXPECT_EQ(report["modules"][2]["address"], "1234");
+    EXPECT_EQ(report["modules"][2]["bytes"], 600);
+    // The module that passed holds the library, the capacity and the tasks.
+    EXPECT_EQ(RunCli({"-p", good.Port(), "capacity"}).out, "120\n");
+    EXPECT_EQ(RunCli({"-p", good.Port(), "verify", files.File("lib.db")}).status, 0);
+    EXPECT_NE(RunCli({"-p", good.Port(), "tasks"}).out.find("task 1: on, slot 5"),
+              std::string::npos);
+}
+
+// Ctrl+C stops every session: the modules in their import are "stopped" there, and every
+// port is free again at once.
+TEST(CliProvision, CtrlCStopsEveryModule) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim first(174, {"--baud", "9600"});
+    Sim second(175, {"--baud", "9600"});
+    ASSERT_TRUE(first.Ready() && second.Ready());
+    WriteFileBytes(files.File("lib.db"), RandomBytes(8192, 9));
+    std::ofstream(files.File("p.json")) << R"({"library": "lib.db"})";
+    ChildProcess cli(ORVANTE_CLI_PROGRAM, {"provision", files.File("p.json"), "--json", "-p",
+                                           first.Port(), "-p", second.Port()});
+    std::this_thread::sleep_for(1s);  // both are importing: 8 KiB take 11 s at 9600
+    cli.Signal(SIGINT);
+    const std::string out = cli.Out().ReadAll(10s);
+    EXPECT_EQ(cli.WaitForExit(10s), 130);
+    const json report = json::parse(out, nullptr, false);
+    ASSERT_TRUE(report.contains("modules")) << out;
+    for (const json& module : report["modules"]) {
+        EXPECT_EQ(module["result"], "stopped") << module;
+        EXPECT_EQ(module["step"], "import") << module;
+    }
+    EXPECT_EQ(RunCli({"-p", first.Port(), "connect"}).status, 0);
+}
+
+TEST(CliProvision, VerifySaysWhetherTheLibraryIsTheFile) {
+    PrivateRuntimeDir runtime;
+    TempDir files;
+    Sim sim(176, {"--library-size", "300"});
+    ASSERT_TRUE(sim.Ready());
+    const std::vector<std::uint8_t> image = RandomBytes(300, 11);
+    WriteFileBytes(files.File("lib.db"), image);
+    ASSERT_EQ(RunCli({"-p", sim.Port(), "import", files.File("lib.db")}).status, 0);
+    std::vector<std::uint8_t> changed = image;
+    changed[137] ^= 0xFF;
+    WriteFileBytes(files.File("changed.db"), changed);
+    WriteFileBytes(files.File("long.db"), RandomBytes(400, 11));
+    const struct {
+        std::string file;
+        int status;
+        std::string said;  // a part of standard output or error
+    } kRows[] = {
+        {"lib.db", 0, "verified 300 bytes"},
+        {"changed.db", 1, "differs from the file at offset 137"},
+        {"long.db", 1, "ends at offset 300, before the file's 400 bytes"},
+    };
+    for (const auto& row : kRows) {
+        const CliRun run = RunCli({"-p", sim.Port(), "verify", files.File(row.file)});
+        EXPECT_EQ(run.status, row.status) << row.file << ": " << run.err;
+        EXPECT_NE((run.out + run.err).find(row.said), std::string::npos) << run.out << run.err;
+    }
+}
+
 // An exception on a thread of the program's own ends it with one line and status 1,
 // not with an abort.
 TEST(CliProgramDeathTest, AnExceptionOnAnotherThreadEndsWithOneLine) {
