@@ -58,6 +58,17 @@ public:
         return events;
     }
 
+    // The live lines' last state: each module's result.
+    void Finish(const std::vector<ModuleReport>& reports) {
+        if (!live_) return;
+        for (std::size_t i = 0; i < reports.size() && i < lines_.size(); ++i) {
+            const ModuleReport& module = reports[i];
+            lines_[i] = Who(i, module) + ": " + ResultName(module.result) +
+                        (module.step ? std::string(" at ") + StepName(*module.step) : "");
+        }
+        Draw();
+    }
+
 private:
     std::string Who(std::size_t i, const ModuleReport& module) const {
         return ports_[i] + (module.address.empty() ? "" : " (" + module.address + ")");
@@ -223,6 +234,7 @@ int RunProvision(CommandContext& context) {
         reports = provisioning.Run();
         interrupted = watcher.Interrupted();
     }
+    progress.Finish(reports);
     if (options.allPorts) {
         std::erase_if(reports, [&](const ModuleReport& module) {
             if (module.step == ProvisionStep::kConnect && module.result == ModuleResult::kFailed) {
