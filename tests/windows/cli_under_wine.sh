@@ -62,6 +62,17 @@ if ! cmp -s "码库.db" "码库-导出.db" || [ -e "码库-导出.db.part" ]; th
     echo "FAILED: the exported library differs from the imported one, or its part stayed"
     failures=$((failures + 1))
 fi
+# Three modules provisioned at once from one profile: the Linux module behind COM8 and
+# two built-in ones.
+head -c 2000 /dev/urandom >"配置码库.db"
+cat >"配置.json" <<'PROFILE'
+{"library": "配置码库.db", "capacity": 120, "baud": 115200,
+ "tasks": [{"enabled":true,"slot":3,"period":10,"delay":2,"loops":5},
+  {"enabled":false,"slot":0,"period":0,"delay":0,"loops":0},
+  {"enabled":false,"slot":0,"period":0,"delay":0,"loops":0}]}
+PROFILE
+run 0 '^\{"modules":\[(\{[^}]*"result":"passed"[^}]*\},?){3}\]\}$' --json provision "配置.json" \
+    -p COM8 -p "demo2:clean" -p "demo3:clean,library-size=2000"
 run 3 "no answer" --port "$port" --target 9999 ping
 run 4 "cannot open COM42" --port COM42 connect
 
