@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/interrupt_watcher.h"
+#include "cli/provision.h"
 #include "platform/file_lock.h"
 #include "platform/thread_failure.h"
 #include "sim/demo_ports.h"
@@ -633,6 +634,31 @@ TEST(CliProvision, ReportsEveryModuleWithItsStep) {
     EXPECT_EQ(RunCli({"-p", good.Port(), "verify", files.File("lib.db")}).status, 0);
     EXPECT_NE(RunCli({"-p", good.Port(), "tasks"}).out.find("task 1: on, slot 5"),
               std::string::npos);
+
+    // --all: every listed port; the silent one is named and left out of the report.
+    const CliRun all = RunCli({"provision", files.File("p.json"), "--all", "--json"});
+    EXPECT_EQ(all.status, 1) << all.err;
+    EXPECT_NE(all.err.find("note: " + silent.Port() + " skipped: no answer"), std::string::npos)
+        << all.err;
+    const json allReport = json::parse(all.out, nullptr, false);
+    std::vector<std::string> reported;
+    for (const json& module : allReport.value("modules", json::array())) {
+        reported.push_back(module["port"]);
+    }
+    EXPECT_EQ(reported, (std::vector<std::string>{small.Port(), good.Port()}));
+}
+
+TEST(CliProvision, NamesEachPortsLogAfterThePort) {
+    const struct {
+        const char* port;
+        const char* log;
+    } kRows[] = {
+        {"COM3", "COM3.log"},
+        {"/dev/ttyUSB0", "ttyUSB0.log"},
+        {"/dev/pts/3", "pts-3.log"},
+        {"demo:drop=5,clean", "demo-drop-5-clean.log"},
+    };
+    for (const auto& row : kRows) EXPECT_EQ(cli::LogFileName(row.port), row.log) << row.port;
 }
 
 // Ctrl+C stops every session: the modules in their import are "stopped" there, and every
