@@ -1,5 +1,5 @@
 #!/bin/bash
-# orvante-cli.exe under Wine against its built-in virtual module (demo): every kind of
+# orvante-cli.exe under Wine against its built-in virtual module (demo4): every kind of
 # command, a library round trip through a file with a Chinese name, and the exit
 # statuses of a module that does not answer, of a port that does not exist, of an
 # export that cannot finish (its file left as it was) and of Ctrl+C. The port list and
@@ -8,7 +8,8 @@
 #   cli_under_wine.sh WINE_RUN BUILD CLI_EXE WORK_DIR VIRTUAL_MODULE_SH SIM
 set -uo pipefail
 wine_run=$1 build=$2 cli=$3 work=$4 module=$5 sim=$6
-port=demo
+# Not "demo": the window's test, which may run at the same time, holds that one.
+port=demo4
 failures=0
 
 rm -rf "$work"
@@ -72,7 +73,7 @@ cat >"配置.json" <<'PROFILE'
   {"enabled":false,"slot":0,"period":0,"delay":0,"loops":0}]}
 PROFILE
 run 0 '^\{"modules":\[(\{[^}]*"result":"passed"[^}]*\},?){3}\]\}$' --json provision "配置.json" \
-    -p COM8 -p "demo2:clean" -p "demo3:clean,library-size=2000"
+    -p COM8 -p "demo5:clean" -p "demo6:clean,library-size=2000"
 run 3 "no answer" --port "$port" --target 9999 ping
 run 4 "cannot open COM42" --port COM42 connect
 
