@@ -12,11 +12,11 @@
 #include "cli/progress_line.h"
 #include "cli/provision.h"
 #include "cli/provision_command.h"
-#include "cli/tasks_json.h"
 #include "functions/ac_code.h"
 #include "functions/learn_transmit.h"
 #include "functions/module_functions.h"
 #include "functions/pulse_capacity.h"
+#include "functions/tasks_json.h"
 #include "functions/timed_tasks.h"
 #include "library/library_file.h"
 #include "platform/sys_error.h"
@@ -234,7 +234,7 @@ int ReadTasks(CommandContext& context, functions::TimedTasks* tasks) {
 int RunTasks(CommandContext& context) {
     functions::TimedTasks tasks{};
     if (const int status = ReadTasks(context, &tasks); status != kExitSuccess) return status;
-    context.Print(TasksToJson(tasks), TasksText(tasks));
+    context.Print(functions::TasksToJson(tasks), TasksText(tasks));
     return kExitSuccess;
 }
 
@@ -284,7 +284,7 @@ std::string FinishSetTasks(const CommandValues& values, CliOptions& options) {
     std::string text;
     std::string error;
     if (!ReadInput(values.tasksFile, &text, &error)) return error;
-    if (!TasksFromJson(text, &options.tasks, &error)) {
+    if (!functions::TasksFromJson(text, &options.tasks, &error)) {
         return (values.tasksFile == "-" ? std::string("standard input") : values.tasksFile) + ": " +
                error;
     }
@@ -301,7 +301,7 @@ int RunSetTasks(CommandContext& context) {
     }
     functions::TimedTasks readBack{};
     if (const int status = ReadTasks(context, &readBack); status != kExitSuccess) return status;
-    context.Print(TasksToJson(readBack), TasksText(readBack));
+    context.Print(functions::TasksToJson(readBack), TasksText(readBack));
     for (std::size_t i = 0; i < readBack.size(); ++i) {
         if (!(readBack[i] == tasks[i])) {
             return context.Fail(kExitFailure, "task " + std::to_string(i + 1) +
@@ -313,13 +313,17 @@ int RunSetTasks(CommandContext& context) {
 
 // ---- air-conditioner codes -----------------------------------------------------------
 
-// Names for the air-conditioner lists, in the order of the window's lists.
-const std::map<std::string, int> kPowerNames = {{"off", 0}, {"on", 1}};
-const std::map<std::string, int> kModeNames = {
-    {"auto", 0}, {"cool", 1}, {"heat", 2}, {"fan", 3}, {"dry", 4}};
-const std::map<std::string, int> kFanNames = {{"auto", 0}, {"1", 1}, {"2", 2},
-                                              {"3", 3},    {"4", 4}, {"5", 5}};
-const std::map<std::string, int> kSwingNames = {{"vertical", 0}, {"horizontal", 1}, {"off", 2}};
+// The air-conditioner lists' words, as the option checks take them.
+std::map<std::string, int> WordsOf(std::span<const functions::AcWord> words) {
+    std::map<std::string, int> names;
+    for (const functions::AcWord& entry : words) names.emplace(entry.word, entry.index);
+    return names;
+}
+
+const std::map<std::string, int> kPowerNames = WordsOf(functions::kAcPowerWords);
+const std::map<std::string, int> kModeNames = WordsOf(functions::kAcModeWords);
+const std::map<std::string, int> kFanNames = WordsOf(functions::kAcFanWords);
+const std::map<std::string, int> kSwingNames = WordsOf(functions::kAcSwingWords);
 
 void DefineAc(CLI::App& command, CliOptions&, CommandValues& values) {
     command.add_option("BRAND", values.brand, "brand code, " + RangeText(functions::kAcBrandRange))

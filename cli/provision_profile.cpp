@@ -5,7 +5,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "cli/tasks_json.h"
+#include "functions/tasks_json.h"
 #include "functions/module_functions.h"
 #include "library/library_file.h"
 #include "platform/sys_error.h"
@@ -78,7 +78,7 @@ bool ReadKey(const std::string& key, const json& value, const std::string& folde
     if (key == "tasks") {
         functions::TimedTasks tasks{};
         std::string problem;
-        if (!TasksFromJsonArray(value, &tasks, &problem)) return Refuse(key, problem, error);
+        if (!functions::TasksFromJsonArray(value, &tasks, &problem)) return Refuse(key, problem, error);
         profile->tasks = tasks;
         return true;
     }

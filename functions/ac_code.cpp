@@ -14,4 +14,18 @@ AcCodePayload EncodeAcCode(const AcCodeRequest& request) {
     };
 }
 
+std::optional<std::uint8_t> AcIndexOf(std::span<const AcWord> words, std::string_view word) {
+    for (const AcWord& entry : words) {
+        if (entry.word == word) return entry.index;
+    }
+    return std::nullopt;
+}
+
+std::string_view AcWordOf(std::span<const AcWord> words, std::uint8_t index) {
+    for (const AcWord& entry : words) {
+        if (entry.index == index) return entry.word;
+    }
+    return {};
+}
+
 }  // namespace orvante::functions

@@ -8,6 +8,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
 
 #include "functions/module_functions.h"
 
@@ -31,5 +34,23 @@ struct AcCodeRequest {
 
 using AcCodePayload = std::array<std::uint8_t, 7>;
 AcCodePayload EncodeAcCode(const AcCodeRequest& request);
+
+// The words a list's choices go by in the command line's options and the bridge's
+// messages, with the list index each stands for.
+struct AcWord {
+    std::string_view word;
+    std::uint8_t index;
+};
+inline constexpr AcWord kAcPowerWords[] = {{"off", 0}, {"on", 1}};
+inline constexpr AcWord kAcModeWords[] = {
+    {"auto", 0}, {"cool", 1}, {"heat", 2}, {"fan", 3}, {"dry", 4}};
+inline constexpr AcWord kAcFanWords[] = {{"auto", 0}, {"1", 1}, {"2", 2},
+                                         {"3", 3},    {"4", 4}, {"5", 5}};
+inline constexpr AcWord kAcSwingWords[] = {{"vertical", 0}, {"horizontal", 1}, {"off", 2}};
+
+// The index `word` stands for in `words`; nothing for a word not there.
+std::optional<std::uint8_t> AcIndexOf(std::span<const AcWord> words, std::string_view word);
+// The word of `index`; empty for an index not there.
+std::string_view AcWordOf(std::span<const AcWord> words, std::uint8_t index);
 
 }  // namespace orvante::functions

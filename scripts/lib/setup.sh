@@ -4,7 +4,7 @@
 # desktop entry's check and the .deb's dependencies).
 ORVANTE_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-translations-l10n libcli11-dev nlohmann-json3-dev fonts-wqy-microhei
-    help2man desktop-file-utils dpkg-dev file)
+    help2man desktop-file-utils dpkg-dev file libmosquitto-dev mosquitto openssl)
 # What the Windows build adds: the cross-compiler, Wine to run its programs with the
 # fonts it draws title bars and boxes with, GoogleTest's sources to build for Windows,
 # the locale definitions scripts/start --windows makes its Chinese locale from, and

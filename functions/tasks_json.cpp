@@ -1,8 +1,8 @@
-#include "cli/tasks_json.h"
+#include "functions/tasks_json.h"
 
 #include "functions/module_functions.h"
 
-namespace orvante::cli {
+namespace orvante::functions {
 
 namespace {
 
@@ -12,7 +12,7 @@ using json = nlohmann::ordered_json;
 // naming the place.
 bool ReadField(const json& task, const char* key, std::uint16_t* value, const std::string& where,
                std::string* error) {
-    constexpr functions::Range kRange = functions::kTaskFieldRange;
+    constexpr Range kRange = kTaskFieldRange;
     const auto it = task.find(key);
     if (it == task.end()) {
         *error = where + ": \"" + key + "\" is missing";
@@ -27,7 +27,7 @@ bool ReadField(const json& task, const char* key, std::uint16_t* value, const st
     return true;
 }
 
-bool ReadTask(const json& task, const std::string& where, functions::TimedTaskRecord* record,
+bool ReadTask(const json& task, const std::string& where, TimedTaskRecord* record,
               std::string* error) {
     if (!task.is_object()) {
         *error = where + " is not an object";
@@ -49,9 +49,9 @@ bool ReadTask(const json& task, const std::string& where, functions::TimedTaskRe
 
 }  // namespace
 
-json TasksToJson(const functions::TimedTasks& tasks) {
+json TasksToJson(const TimedTasks& tasks) {
     json list = json::array();
-    for (const functions::TimedTaskRecord& task : tasks) {
+    for (const TimedTaskRecord& task : tasks) {
         list.push_back({{"enabled", task.enabled},
                         {"slot", task.slot},
                         {"period", task.periodMinutes},
@@ -61,7 +61,7 @@ json TasksToJson(const functions::TimedTasks& tasks) {
     return {{"tasks", list}};
 }
 
-bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::string* error) {
+bool TasksFromJson(const std::string& text, TimedTasks* tasks, std::string* error) {
     const json document = json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (document.is_discarded()) {
         *error = "not valid JSON";
@@ -76,7 +76,7 @@ bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::s
     return TasksFromJsonArray(*list, tasks, error);
 }
 
-bool TasksFromJsonArray(const json& list, functions::TimedTasks* tasks, std::string* error) {
+bool TasksFromJsonArray(const json& list, TimedTasks* tasks, std::string* error) {
     if (!list.is_array() || list.size() != tasks->size()) {
         *error = "expected an array of exactly " + std::to_string(tasks->size()) + " tasks";
         return false;
@@ -87,4 +87,4 @@ bool TasksFromJsonArray(const json& list, functions::TimedTasks* tasks, std::str
     return true;
 }
 
-}  // namespace orvante::cli
+}  // namespace orvante::functions

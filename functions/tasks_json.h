@@ -7,14 +7,13 @@
 
 #include "functions/timed_tasks.h"
 
-namespace orvante::cli {
+namespace orvante::functions {
 
-nlohmann::ordered_json TasksToJson(const functions::TimedTasks& tasks);
+nlohmann::ordered_json TasksToJson(const TimedTasks& tasks);
 // Reads exactly three tasks, each with all five fields (the four numbers 0..65535). False with
 // *error saying what is wrong and where.
-bool TasksFromJson(const std::string& text, functions::TimedTasks* tasks, std::string* error);
+bool TasksFromJson(const std::string& text, TimedTasks* tasks, std::string* error);
 // The same from the array under "tasks" (a provisioning profile's).
-bool TasksFromJsonArray(const nlohmann::ordered_json& list, functions::TimedTasks* tasks,
-                        std::string* error);
+bool TasksFromJsonArray(const nlohmann::ordered_json& list, TimedTasks* tasks, std::string* error);
 
-}  // namespace orvante::cli
+}  // namespace orvante::functions
