@@ -193,6 +193,7 @@ void Session::OnLineLost(std::function<bool()> /*current*/) {
         lost_ = true;
     }
     wake_.notify_all();
+    if (hooks_.lost) hooks_.lost();
 }
 
 // Deliveries are handled where they arrive, so there is nothing to serve: the wait

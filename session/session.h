@@ -49,6 +49,8 @@ struct SessionHooks {
     // A transfer's progress, from its worker thread.
     std::function<void(const library::TransferProgress&)> progress;
     std::function<platform::TimeOfDay()> clock = platform::LocalTimeOfDay;
+    // The line was lost, from the monitor thread (a waiting request ends as kLost too).
+    std::function<void()> lost;
 };
 
 class Session final : private LinkFrontEnd {
