@@ -15,8 +15,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "and sets the pulse capacity and the three timed send tasks, and copies the\n"
     "module's code library to and from a .db file. Every frame goes to a\n"
     "time-stamped log. The package has the console window (orvante), the same\n"
-    "functions for scripts (orvante-cli) and a virtual module to try them without\n"
-    "hardware (orvante-sim).")
+    "functions for scripts (orvante-cli), a virtual module to try them without\n"
+    "hardware (orvante-sim), and a bridge that offers one module on an MQTT broker\n"
+    "with Home Assistant discovery (orvante-bridge).")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
@@ -75,7 +76,7 @@ if(WIN32)
 endif()
 
 include(GNUInstallDirs)
-set(packaged_programs orvante-cli orvante-sim)
+set(packaged_programs orvante-cli orvante-sim orvante-bridge)
 if(ORVANTE_WITH_QT)
     list(PREPEND packaged_programs orvante)
 endif()
@@ -113,6 +114,11 @@ foreach(program IN LISTS packaged_programs)
 endforeach()
 add_custom_target(orvante-man-pages ALL DEPENDS ${man_pages})
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The bridge: a systemd unit with one instance a module (/etc/orvante/<name>.json, not
+# enabled) and a sample configuration.
+install(FILES packaging/bridge/orvante-bridge@.service DESTINATION lib/systemd/system)
+install(FILES packaging/bridge/bridge.json DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvante/examples)
 
 # Where bash looks for a command's completion when it is first completed.
 install(FILES packaging/orvante-cli.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions

@@ -14,10 +14,12 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work"
 
-files="bin/orvante bin/orvante-cli bin/orvante-sim
+files="bin/orvante bin/orvante-cli bin/orvante-sim bin/orvante-bridge
 share/applications/orvante.desktop
 share/doc/orvante/copyright share/doc/orvante/changelog.gz
+share/doc/orvante/examples/bridge.json lib/systemd/system/orvante-bridge@.service
 share/man/man1/orvante.1.gz share/man/man1/orvante-cli.1.gz share/man/man1/orvante-sim.1.gz
+share/man/man1/orvante-bridge.1.gz
 share/bash-completion/completions/orvante-cli"
 sizes="16 24 32 48 64 128 256"
 for size in $sizes; do files="$files share/icons/hicolor/${size}x$size/apps/orvante.png"; done
@@ -55,6 +57,12 @@ for command in "capacity set" "tasks set" learn export import ac; do
 done
 echo "$page" | grep -q '"slot": 5' || fail "orvante-cli's man page has no timed-task example"
 
+# The bridge's sample configuration is one it takes (but for its port and password file).
+grep -q '"broker": "mqtt://localhost:1883"' "$prefix/share/doc/orvante/examples/bridge.json" ||
+    fail "the bridge's sample configuration is not there"
+grep -qx 'ExecStart=/usr/bin/orvante-bridge /etc/orvante/%i.json' \
+    "$prefix/lib/systemd/system/orvante-bridge@.service" || fail "the bridge's unit does not start it"
+
 # The package.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
 deb=$(ls "$work"/deb/orvante_"$version"_*.deb) || fail "cpack made no orvante_${version}_*.deb"
@@ -63,7 +71,7 @@ for file in $files; do
     echo "$listed" | grep -qx "./usr/$file" || fail "the .deb does not hold /usr/$file"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libc6 fonts-wqy-microhei qt6-translations-l10n; do
+for package in libqt6widgets6 libc6 libmosquitto1 fonts-wqy-microhei qt6-translations-l10n; do
     echo "$depends" | grep -q "$package" || fail "the .deb does not depend on $package: $depends"
 done
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the .deb's version is not $version"
