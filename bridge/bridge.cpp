@@ -227,13 +227,17 @@ void Bridge::PublishDiscovery() {
         address = address_;
     }
     if (!config_.discovery || address.empty() || !mqtt_) return;
-    std::set<std::string> topics;
-    for (const DiscoveryConfig& discovery : DiscoveryConfigs(config_, address)) {
-        mqtt_->Publish(discovery.topic, discovery.payload, 1, true);
-        topics.insert(discovery.topic);
+    const std::vector<DiscoveryConfig> configs = DiscoveryConfigs(config_, address);
+    {
+        // Known before they are published: the broker sends each back at once, and one
+        // not known then would be taken for a stale one and cleared.
+        std::lock_guard lock(mutex_);
+        ownConfigs_.clear();
+        for (const DiscoveryConfig& discovery : configs) ownConfigs_.insert(discovery.topic);
     }
-    std::lock_guard lock(mutex_);
-    ownConfigs_ = std::move(topics);
+    for (const DiscoveryConfig& discovery : configs) {
+        mqtt_->Publish(discovery.topic, discovery.payload, 1, true);
+    }
 }
 
 // ---- the queue -----------------------------------------------------------------------

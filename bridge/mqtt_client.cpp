@@ -25,10 +25,7 @@ MqttClient::MqttClient(MqttOptions options, MqttHandlers handlers)
 }
 
 MqttClient::~MqttClient() {
-    if (started_) {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, true);
-    }
+    Stop({}, {});
     if (client_ != nullptr) mosquitto_destroy(client_);
 }
 
@@ -59,15 +56,32 @@ bool MqttClient::Start(std::string* error) {
         *error = std::string("MQTT settings refused: ") + mosquitto_strerror(result);
         return false;
     }
-    // The thread first: a connect that fails now is tried again by it.
-    if ((result = mosquitto_loop_start(client_)) != MOSQ_ERR_SUCCESS) {
-        *error = std::string("cannot start the MQTT thread: ") + mosquitto_strerror(result);
-        return false;
-    }
-    started_ = true;
+    // libmosquitto's thread-safe mode: a publish from another thread wakes the loop.
+    mosquitto_threaded_set(client_, true);
+    // A first connect that fails is tried again by the network thread.
     mosquitto_connect_async(client_, options_.host.c_str(), options_.port,
                             options_.keepAliveSeconds);
+    network_ = std::thread([this] { RunNetwork(); });
     return true;
+}
+
+// libmosquitto's loop reconnects by itself after a lost connection; it returns on a
+// disconnect asked for, or on an error it takes for fatal: then the connect is tried
+// again here, after the same growing delay.
+void MqttClient::RunNetwork() {
+    const int wakeMs = options_.keepAliveSeconds * 1000 / 4;
+    int delaySeconds = 1;
+    for (;;) {
+        mosquitto_loop_forever(client_, wakeMs, 1);
+        std::unique_lock lock(mutex_);
+        if (stop_.wait_for(lock, std::chrono::seconds(delaySeconds), [&] { return stopping_; })) {
+            return;
+        }
+        lock.unlock();
+        delaySeconds = std::min(delaySeconds * 2, 60);
+        if (handlers_.trace) handlers_.trace("mqtt connecting again");
+        mosquitto_reconnect_async(client_);
+    }
 }
 
 void MqttClient::Publish(const std::string& topic, const std::string& payload, int qos,
@@ -84,13 +98,16 @@ void MqttClient::Subscribe(const std::string& topic, int qos) {
 }
 
 void MqttClient::Stop(const std::string& finalTopic, const std::string& finalPayload) {
-    if (!started_) return;
-    int sent = 0;
-    Publish(finalTopic, finalPayload, 1, true);
-    (void)sent;
+    if (!network_.joinable()) return;
+    if (!finalTopic.empty()) Publish(finalTopic, finalPayload, 1, true);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stop_.notify_all();
+    // The loop returns once the disconnect has gone out.
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
-    started_ = false;
+    network_.join();
 }
 
 void MqttClient::OnConnect(mosquitto*, void* self, int result) {

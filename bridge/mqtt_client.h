@@ -1,11 +1,18 @@
 // The bridge's MQTT connection on libmosquitto: MQTT 3.1.1, a clean session, a last will,
-// and libmosquitto's own thread, which connects in the background (a broker that is down
-// at start is tried again) and reconnects after 1 s, then 2, 4, ... up to 60 s.
+// and a network thread that connects in the background (a broker that is down at start is
+// tried again) and reconnects after 1 s, then 2, 4, ... up to 60 s. The thread is ours
+// around libmosquitto's loop rather than libmosquitto's own, whose loop ends for good on
+// a TLS or protocol error (a first TLS handshake can fail so) and then never reconnects;
+// ours starts it again after the same delays. It wakes only for the network, for a
+// publish from another thread, and every quarter of the keep-alive.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -52,11 +59,15 @@ public:
 private:
     static void OnConnect(mosquitto*, void* self, int result);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    void RunNetwork();
 
     MqttOptions options_;
     MqttHandlers handlers_;
     mosquitto* client_ = nullptr;
-    bool started_ = false;
+    std::thread network_;
+    std::mutex mutex_;  //!< Protects stopping_
+    std::condition_variable stop_;
+    bool stopping_ = false;
 };
 
 }  // namespace orvante::bridge

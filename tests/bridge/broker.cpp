@@ -109,7 +109,9 @@ Listener::Listener(int port) {
 
 Listener::~Listener() {
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, true);
+    // Not forced: the loop ends once the disconnect has gone out (a cancelled thread is
+    // one the thread sanitizer cannot follow).
+    mosquitto_loop_stop(client_, false);
     mosquitto_destroy(client_);
 }
 
