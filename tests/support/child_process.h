@@ -46,6 +46,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     Pipe& Out() { return out_; }
     Pipe& Err() { return err_; }
     void Signal(int signal);
