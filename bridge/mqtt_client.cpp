@@ -69,10 +69,12 @@ bool MqttClient::Start(std::string* error) {
 // disconnect asked for, or on an error it takes for fatal: then the connect is tried
 // again here, after the same growing delay.
 void MqttClient::RunNetwork() {
-    const int wakeMs = options_.keepAliveSeconds * 1000 / 4;
+    // libmosquitto's loop shortens its wait to the keep-alive's next ping by itself: a
+    // long one costs no ping, and an idle bridge wakes once a keep-alive.
+    constexpr int kWakeMs = 3'600'000;
     int delaySeconds = 1;
     for (;;) {
-        mosquitto_loop_forever(client_, wakeMs, 1);
+        mosquitto_loop_forever(client_, kWakeMs, 1);
         std::unique_lock lock(mutex_);
         if (stop_.wait_for(lock, std::chrono::seconds(delaySeconds), [&] { return stopping_; })) {
             return;

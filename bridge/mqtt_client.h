@@ -4,7 +4,7 @@
 // around libmosquitto's loop rather than libmosquitto's own, whose loop ends for good on
 // a TLS or protocol error (a first TLS handshake can fail so) and then never reconnects;
 // ours starts it again after the same delays. It wakes only for the network, for a
-// publish from another thread, and every quarter of the keep-alive.
+// publish from another thread, and for the keep-alive's ping.
 #pragma once
 
 #include <condition_variable>
