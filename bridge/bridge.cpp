@@ -196,11 +196,33 @@ void Bridge::OnAcCommand(const std::string& id, const std::string& field,
     Enqueue(request);
 }
 
+// Configs on the broker: kept until the module's address is known (it may come later
+// than they do), and those of this module that this configuration no longer has cleared.
 void Bridge::OnDiscoveryConfigSeen(const std::string& topic, const std::string& payload) {
-    std::lock_guard lock(mutex_);
-    if (payload.empty() || address_.empty() || ownConfigs_.contains(topic)) return;
-    if (!IsOwnDiscoveryTopic(config_, address_, topic)) return;
-    mqtt_->Publish(topic, "", 1, true);
+    if (topic.find("/orvante_") == std::string::npos) return;  // another program's
+    {
+        std::lock_guard lock(mutex_);
+        if (payload.empty()) {
+            seenConfigs_.erase(topic);
+            return;
+        }
+        seenConfigs_.insert(topic);
+    }
+    ClearStaleConfigs();
+}
+
+void Bridge::ClearStaleConfigs() {
+    std::vector<std::string> stale;
+    {
+        std::lock_guard lock(mutex_);
+        if (address_.empty()) return;
+        for (const std::string& topic : seenConfigs_) {
+            if (!ownConfigs_.contains(topic) && IsOwnDiscoveryTopic(config_, address_, topic)) {
+                stale.push_back(topic);
+            }
+        }
+    }
+    for (const std::string& topic : stale) mqtt_->Publish(topic, "", 1, true);
 }
 
 void Bridge::Publish(const std::string& leaf, const std::string& payload, int qos, bool retain) {
@@ -238,6 +260,7 @@ void Bridge::PublishDiscovery() {
     for (const DiscoveryConfig& discovery : configs) {
         mqtt_->Publish(discovery.topic, discovery.payload, 1, true);
     }
+    ClearStaleConfigs();
 }
 
 // ---- the queue -----------------------------------------------------------------------

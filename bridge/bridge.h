@@ -56,6 +56,7 @@ private:
     void OnCommand(const std::string& leaf, const std::string& payload);
     void OnAcCommand(const std::string& id, const std::string& field, const std::string& payload);
     void OnDiscoveryConfigSeen(const std::string& topic, const std::string& payload);
+    void ClearStaleConfigs();
 
     // Queues a request, or answers it at once while the module is offline.
     void Enqueue(Request request);
@@ -90,7 +91,8 @@ private:
     bool stopping_ = false;
     std::string address_;  // the module's, once it answered: discovery's id
     std::map<std::string, AcState> acStates_;
-    std::set<std::string> ownConfigs_;  // discovery topics published for this configuration
+    std::set<std::string> ownConfigs_;   // discovery topics published for this configuration
+    std::set<std::string> seenConfigs_;  // discovery topics the broker holds a config on
     std::map<std::string, std::string> retained_;  // leaf -> the state last published
 
     std::unique_ptr<session::Session> session_;  // the worker's; replaced on each open
