@@ -182,9 +182,8 @@ void Bridge::OnAcCommand(const std::string& id, const std::string& field,
         std::lock_guard lock(mutex_);
         request.acState = acStates_[id];
     }
-    const std::string error =
-        field.empty() ? ApplyAcJson(payload, &request.acState)
-                      : ApplyAcField(field == "fan" ? "fan" : field, payload, &request.acState);
+    const std::string error = field.empty() ? ApplyAcJson(payload, &request.acState)
+                                            : ApplyAcField(field, payload, &request.acState);
     if (!error.empty()) {
         std::fprintf(stderr, "orvante-bridge: ac/%s: %s\n", id.c_str(), error.c_str());
         return;
