@@ -272,7 +272,7 @@ ParsedCommandLine ParseCliCommandLine(int argc, const char* const* argv) {
         return Usage("no port given (see orvante-cli ports)");
     }
     if (std::string error;
-        sim::IsDemoPortName(options.port) && !sim::ParseDemoSpec(options.port, &error)) {
+        sim::IsDemoPortName(options.port) && !sim::ParseDemoPort(options.port, &error)) {
         return Usage("--port: " + error + " (see orvante-cli help demo)");
     }
     if (const std::string error = options.command->finish(values, options); !error.empty()) {

@@ -10,7 +10,7 @@ std::string HomeFolder() {
 }
 
 std::string StateFolder() {
-    // The base directory specification: a relative $XDG_STATE_HOME is to be ignored.
+    // As the XDG base directories are read: a relative $XDG_STATE_HOME is ignored.
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') return std::string(state) + "/orvante";
     const std::string home = HomeFolder();

@@ -25,7 +25,7 @@ bool IsDemoName(std::string_view name) {
     return number.empty() || (number.front() != '0' && ParseWholeNumber(number, 2, 99));
 }
 
-bool ReadKnob(std::string_view knob, DemoSpec* spec, std::string* error) {
+bool ReadKnob(std::string_view knob, DemoPort* demo, std::string* error) {
     const std::size_t equals = knob.find('=');
     const std::string_view key = knob.substr(0, equals);
     const std::string_view value =
@@ -37,33 +37,33 @@ bool ReadKnob(std::string_view knob, DemoSpec* spec, std::string* error) {
     };
     if (key == "clean" || key == "garbage") {
         if (hasValue) return refuse("takes no value");
-        (key == "clean" ? spec->clean : spec->faults.garbage) = true;
+        (key == "clean" ? demo->clean : demo->faults.garbage) = true;
         return true;
     }
     if (key == "address") {
         const auto address =
             value.size() <= 4 ? ParseWholeNumber(value, 1, 0xFFFE, 16) : std::nullopt;
         if (!address) return refuse("expected 1 to 4 hex digits (not 0 or FFFF)");
-        spec->address = static_cast<std::uint16_t>(*address);
+        demo->address = static_cast<std::uint16_t>(*address);
         return true;
     }
     if (key == "drop") {
         const auto every = ParseWholeNumber(value, 1, 1'000'000);
         if (!every) return refuse("expected a whole number from 1 (every Nth reply is dropped)");
-        spec->faults.dropEvery = static_cast<int>(*every);
+        demo->faults.dropEvery = static_cast<int>(*every);
         return true;
     }
     if (key == "delay" || key == "learn-delay") {
         const auto ms = ParseWholeNumber(value, 0, kMaxMilliseconds);
         if (!ms) return refuse("expected milliseconds, 0 to 3600000");
-        (key == "delay" ? spec->faults.delay : spec->learnDelay.emplace()) =
+        (key == "delay" ? demo->faults.delay : demo->learnDelay.emplace()) =
             std::chrono::milliseconds(*ms);
         return true;
     }
     if (key == "library-size") {
         const auto size = ParseWholeNumber(value, 1, static_cast<std::int64_t>(kMaxLibrarySize));
         if (!size) return refuse("expected bytes, 1 to 65536");
-        spec->librarySize = static_cast<std::size_t>(*size);
+        demo->librarySize = static_cast<std::size_t>(*size);
         return true;
     }
     return refuse("not one of address, clean, delay, drop, garbage, learn-delay, library-size");
@@ -71,21 +71,21 @@ bool ReadKnob(std::string_view knob, DemoSpec* spec, std::string* error) {
 
 // The module as it was kept (*file: what the file held, when it counts), with the knobs
 // applied; a fresh one when nothing was kept or the knobs ask for it.
-std::optional<VirtualModule> LoadModule(const DemoSpec& spec, const std::string& path,
+std::optional<VirtualModule> LoadModule(const DemoPort& demo, const std::string& path,
                                         std::optional<KeptState>* file, std::string* error) {
     ModuleConfig config;
-    if (spec.learnDelay) config.learnDelay = *spec.learnDelay;
+    if (demo.learnDelay) config.learnDelay = *demo.learnDelay;
     VirtualModule module(config);
     KeptState kept = module.Kept();
-    if (!spec.clean) {
+    if (!demo.clean) {
         const KeptLoad load = LoadKeptState(path, &kept, error);
         if (load == KeptLoad::kRefused) return std::nullopt;
         if (load == KeptLoad::kLoaded) *file = kept;
     }
     // The address and the library's size stay with the module, as if it were set up so.
-    if (spec.address) kept.address = *spec.address;
+    if (demo.address) kept.address = *demo.address;
     // A new size keeps what fits and erases the rest.
-    if (spec.librarySize) kept.library.resize(*spec.librarySize, kErasedByte);
+    if (demo.librarySize) kept.library.resize(*demo.librarySize, kErasedByte);
     module.Restore(kept);
     return module;
 }
@@ -99,12 +99,12 @@ platform::SysError OpenFailure(const std::string& text) {
 std::unique_ptr<serial::InProcessPort> OpenDemoPort(const std::string& text,
                                                     platform::SysError* error) {
     std::string problem;
-    const std::optional<DemoSpec> spec = ParseDemoSpec(text, &problem);
-    if (!spec) {
+    const std::optional<DemoPort> demo = ParseDemoPort(text, &problem);
+    if (!demo) {
         *error = OpenFailure(problem);
         return nullptr;
     }
-    const std::string path = KeptStatePath(spec->name);
+    const std::string path = KeptStatePath(demo->name);
     if (path.empty()) {
         *error = OpenFailure("no folder to keep the module's state in (HOME is not set)");
         return nullptr;
@@ -115,10 +115,10 @@ std::unique_ptr<serial::InProcessPort> OpenDemoPort(const std::string& text,
     std::shared_ptr<platform::FileLock> lock = platform::FileLock::TryLock(path + ".lock", error);
     if (!lock) return nullptr;
     std::optional<KeptState> file;
-    std::optional<VirtualModule> module = LoadModule(*spec, path, &file, &problem);
+    std::optional<VirtualModule> module = LoadModule(*demo, path, &file, &problem);
     if (!module) {
         *error = OpenFailure("the state kept in " + path + " is refused (" + problem + "); '" +
-                             spec->name + ":clean' starts the module afresh");
+                             demo->name + ":clean' starts the module afresh");
         return nullptr;
     }
     // Saved when the port closes unless the file holds it already; the lock goes after.
@@ -126,7 +126,7 @@ std::unique_ptr<serial::InProcessPort> OpenDemoPort(const std::string& text,
         std::string ignoredError;
         if (state != file) SaveKeptState(path, state, &ignoredError);
     };
-    return std::make_unique<InProcessModule>(std::move(*module), spec->faults, save);
+    return std::make_unique<InProcessModule>(std::move(*module), demo->faults, save);
 }
 
 }  // namespace
@@ -137,20 +137,20 @@ bool IsDemoPortName(std::string_view text) {
            name.find_first_not_of("0123456789", kPrefix.size()) == std::string_view::npos;
 }
 
-std::optional<DemoSpec> ParseDemoSpec(std::string_view text, std::string* error) {
-    DemoSpec spec;
+std::optional<DemoPort> ParseDemoPort(std::string_view text, std::string* error) {
+    DemoPort demo;
     const std::size_t colon = text.find(':');
-    spec.name = std::string(text.substr(0, colon));
-    if (!IsDemoName(spec.name)) {
-        *error = "'" + spec.name + "' is not a built-in module: demo, or demo2 to demo99";
+    demo.name = std::string(text.substr(0, colon));
+    if (!IsDemoName(demo.name)) {
+        *error = "'" + demo.name + "' is not a built-in module: demo, or demo2 to demo99";
         return std::nullopt;
     }
-    if (colon == std::string_view::npos) return spec;
+    if (colon == std::string_view::npos) return demo;
     std::string_view knobs = text.substr(colon + 1);
     while (true) {
         const std::size_t comma = knobs.find(',');
-        if (!ReadKnob(knobs.substr(0, comma), &spec, error)) return std::nullopt;
-        if (comma == std::string_view::npos) return spec;
+        if (!ReadKnob(knobs.substr(0, comma), &demo, error)) return std::nullopt;
+        if (comma == std::string_view::npos) return demo;
         knobs.remove_prefix(comma + 1);
     }
 }

@@ -15,7 +15,7 @@
 
 namespace orvante::sim {
 
-struct DemoSpec {
+struct DemoPort {
     std::string name = "demo";
     std::optional<std::uint16_t> address;
     std::optional<std::chrono::milliseconds> learnDelay;
@@ -25,10 +25,10 @@ struct DemoSpec {
 };
 
 // Whether `text` names a built-in module ("demo", "demo7", "demo:clean", ...), well
-// formed or not: what such a name gets wrong is said by ParseDemoSpec.
+// formed or not: what such a name gets wrong is said by ParseDemoPort.
 bool IsDemoPortName(std::string_view text);
 // The name and its knobs, or nothing with *error (one line naming the knob).
-std::optional<DemoSpec> ParseDemoSpec(std::string_view text, std::string* error);
+std::optional<DemoPort> ParseDemoPort(std::string_view text, std::string* error);
 // The knobs, explained for a program's help.
 std::string DemoKnobsHelp();
 

@@ -28,7 +28,7 @@ std::string DemoPortName(const std::string& knobs) {
 
 std::string CheckDemoKnobs(std::string& knobs) {
     std::string error;
-    sim::ParseDemoSpec(DemoPortName(knobs), &error);
+    sim::ParseDemoPort(DemoPortName(knobs), &error);
     return error;
 }
 

@@ -227,19 +227,19 @@ TEST(KeptStateFile, RefusesWhatIsNotAWholeState) {
 
 TEST(DemoPorts, ReadTheNameAndTheKnobs) {
     std::string error;
-    const auto spec = ParseDemoSpec(
+    const auto demo = ParseDemoPort(
         "demo2:drop=5,address=5a3c,garbage,delay=20,learn-delay=0,"
         "library-size=100,clean",
         &error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->name, "demo2");
-    EXPECT_EQ(spec->faults.dropEvery, 5);
-    EXPECT_EQ(spec->address, 0x5A3C);
-    EXPECT_TRUE(spec->faults.garbage);
-    EXPECT_EQ(spec->faults.delay, 20ms);
-    EXPECT_EQ(spec->learnDelay, 0ms);
-    EXPECT_EQ(spec->librarySize, 100u);
-    EXPECT_TRUE(spec->clean);
+    ASSERT_TRUE(demo) << error;
+    EXPECT_EQ(demo->name, "demo2");
+    EXPECT_EQ(demo->faults.dropEvery, 5);
+    EXPECT_EQ(demo->address, 0x5A3C);
+    EXPECT_TRUE(demo->faults.garbage);
+    EXPECT_EQ(demo->faults.delay, 20ms);
+    EXPECT_EQ(demo->learnDelay, 0ms);
+    EXPECT_EQ(demo->librarySize, 100u);
+    EXPECT_TRUE(demo->clean);
 
     const struct {
         const char* text;
@@ -253,7 +253,7 @@ TEST(DemoPorts, ReadTheNameAndTheKnobs) {
     };
     for (const auto& row : kRefused) {
         EXPECT_TRUE(IsDemoPortName(row.text)) << row.text;
-        EXPECT_FALSE(ParseDemoSpec(row.text, &error)) << row.text;
+        EXPECT_FALSE(ParseDemoPort(row.text, &error)) << row.text;
         EXPECT_NE(error.find(row.error), std::string::npos) << row.text << ": " << error;
     }
     for (const char* other : {"/dev/ttyUSB0", "COM3", "demolition", "Demo"}) {
