@@ -23,14 +23,17 @@ namespace {
 class ProvisionProgress {
 public:
     ProvisionProgress(std::FILE* err, bool live, const std::vector<std::string>& ports)
-        : err_(err), live_(live), lines_(ports.size()), ports_(ports) {
+        : err_(err),
+          live_(live),
+          lines_(ports.size()),
+          ports_(ports),
+          phaseStart_(ports.size(), std::chrono::steady_clock::now()) {
         if (live_) Draw();
     }
 
     ProvisionEvents Events() {
         ProvisionEvents events;
         events.began = [this](std::size_t i, const ModuleReport& module, ProvisionStep step) {
-            phaseStart_.resize(lines_.size());
             phaseStart_[i] = std::chrono::steady_clock::now();
             SetLine(i, module, std::string(StepName(step)) + "…");
         };
@@ -51,9 +54,8 @@ public:
             if (!live_) return;
             const ProgressPhase phase{
                 progress.op == protocol::kCmdImportBlock ? "import" : "verify", progress.total};
-            const auto start =
-                i < phaseStart_.size() ? phaseStart_[i] : std::chrono::steady_clock::now();
-            SetLineText(i, ProgressText(progress, phase, std::chrono::steady_clock::now() - start));
+            SetLineText(i, ProgressText(progress, phase,
+                                        std::chrono::steady_clock::now() - phaseStart_[i]));
         };
         return events;
     }
